@@ -1,0 +1,11 @@
+#pragma once
+
+// Everything the two programs use from the workstation core.
+#include "ostrak/error.hpp"
+#include "ostrak/installation.hpp"
+#include "ostrak/safe_files.hpp"
+#include "ostrak/station.hpp"
+#include "ostrak/timestamp.hpp"
+#include "ostrak/types.hpp"
+#include "ostrak/uuid.hpp"
+#include "ostrak/workspace.hpp"

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ostrak/types.hpp"
+
+namespace ostrak {
+
+class Workspace;
+
+// The per-user pointer "installation.json" to the workstation last created or opened, so both
+// programs reopen the same one. It lives in $XDG_DATA_HOME/PlovikWorkstation (or
+// ~/.local/share/PlovikWorkstation) and is never deleted.
+namespace Installation {
+
+Path supportDirectory();
+// True when anything exists at the pointer's path; its content is only checked by load().
+bool hasSavedWorkspace();
+void save(const Workspace& workspace);
+// Reopens the recorded workstation and refuses it if its identity changed.
+Workspace load();
+
+}  // namespace Installation
+}  // namespace ostrak

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ostrak/station.hpp"
+#include "ostrak/types.hpp"
+
+namespace ostrak {
+
+// An opened workstation: its standardized root directory and its identity. A plain value that
+// holds no open file or lock; copies are independent.
+//
+// Layout under the root (OWNER = ownerID text): "station.json", "users/OWNER/knowledge/{inbox,
+// notes,attachments}", "users/OWNER/{skills,memory}", "groups", "templates/experts",
+// "system/{indexes,state,config,logs,cache}", "exports", "backups".
+class Workspace {
+public:
+    static constexpr std::string_view version = "0.1.1";
+
+    // Trims white space and line breaks; accepts 1 to 48 user-perceived characters with no
+    // control or format character. Returns the trimmed name.
+    static std::string validName(std::string_view name);
+    // Makes a new workstation in an empty or absent directory.
+    static Workspace create(const Path& location, std::string_view name);
+    // Opens and vouches for an existing workstation; writes nothing.
+    static Workspace open(const Path& location);
+
+    const Path& root() const noexcept { return m_root; }
+    const StationConfiguration& configuration() const noexcept { return m_configuration; }
+    std::vector<std::string> requiredDirectories() const;
+    Path knowledgeURL() const;
+
+    // Creates whichever required directories are missing (mode 0700), leaving others as they are.
+    void ensureDirectories() const;
+    // Rewrites the identity with the new name; on failure value and file keep the old name.
+    void rename(std::string_view newName);
+    // Creates a new Markdown note exclusively in the notes folder and returns its path.
+    Path writeNote(std::string_view title, std::string_view body) const;
+
+private:
+    Workspace(Path root, StationConfiguration configuration);
+
+    Path m_root;
+    StationConfiguration m_configuration;
+};
+
+}  // namespace ostrak

@@ -1,0 +1,101 @@
+#include "json_writer.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace ostrak {
+
+void appendJsonString(Bytes& output, std::string_view value) {
+    const std::string escaped = nlohmann::json(value).dump();
+    std::size_t from = 0;
+    for (std::size_t slash = escaped.find('/'); slash != std::string::npos;
+         slash = escaped.find('/', from)) {
+        output.append(escaped, from, slash - from).append("\\/");
+        from = slash + 1;
+    }
+    output.append(escaped, from, std::string::npos);
+}
+
+void JsonWriter::newline() {
+    m_output.push_back('\n');
+    m_output.append(2 * m_firstInLevel.size(), ' ');
+}
+
+void JsonWriter::beforeValue() {
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (m_firstInLevel.empty()) return;
+    if (!m_firstInLevel.back()) m_output.push_back(',');
+    m_firstInLevel.back() = false;
+    newline();
+}
+
+JsonWriter& JsonWriter::beginObject() {
+    beforeValue();
+    m_output.push_back('{');
+    m_firstInLevel.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::endObject() {
+    const bool empty = m_firstInLevel.back();
+    m_firstInLevel.pop_back();
+    if (!empty) newline();
+    m_output.push_back('}');
+    return *this;
+}
+
+JsonWriter& JsonWriter::beginArray() {
+    beforeValue();
+    m_output.push_back('[');
+    m_firstInLevel.push_back(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::endArray() {
+    const bool empty = m_firstInLevel.back();
+    m_firstInLevel.pop_back();
+    if (!empty) newline();
+    m_output.push_back(']');
+    return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+    beforeValue();
+    appendJsonString(m_output, name);
+    m_output.append(" : ");
+    m_afterKey = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view value) {
+    beforeValue();
+    appendJsonString(m_output, value);
+    return *this;
+}
+
+JsonWriter& JsonWriter::integer(std::int64_t value) {
+    beforeValue();
+    m_output.append(std::to_string(value));
+    return *this;
+}
+
+JsonWriter& JsonWriter::number(double value) {
+    beforeValue();
+    m_output.append(nlohmann::json(value).dump());
+    return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool value) {
+    beforeValue();
+    m_output.append(value ? "true" : "false");
+    return *this;
+}
+
+Bytes JsonWriter::take() {
+    m_output.push_back('\n');
+    return std::move(m_output);
+}
+
+}  // namespace ostrak

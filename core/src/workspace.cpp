@@ -1,0 +1,131 @@
+#include "ostrak/workspace.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "messages.hpp"
+#include "ostrak/error.hpp"
+#include "ostrak/safe_files.hpp"
+#include "paths.hpp"
+#include "text.hpp"
+
+namespace ostrak {
+
+namespace {
+
+constexpr std::size_t maximumNameLength = 48;
+constexpr std::int64_t identityReadLimit = 65536;
+constexpr const char* identityFile = "station.json";
+
+// A location whose path is not UTF-8 could never be written into the installation pointer, so
+// it is refused before anything touches the disk.
+Path rootFor(const Path& location) {
+    if (!text::isValidUtf8(location.native())) throw OstrakError(message::pathNotUsable);
+    return paths::standardized(location);
+}
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+
+// Any entry at all, hidden ones included; a location that cannot be listed counts as occupied.
+bool isOccupied(const Path& root) {
+    std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(root.c_str()));
+    if (!directory) return true;
+    while (const dirent* entry = ::readdir(directory.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") return true;
+    }
+    return false;
+}
+
+void checkIdentity(const StationConfiguration& station) {
+    if (station.schema != 1) throw OstrakError(message::otherSchema);
+    Workspace::validName(station.name);
+    if (station.id == station.ownerID) throw OstrakError(message::identityDamaged);
+}
+
+}  // namespace
+
+Workspace::Workspace(Path root, StationConfiguration configuration)
+    : m_root(std::move(root)), m_configuration(std::move(configuration)) {}
+
+std::string Workspace::validName(std::string_view name) {
+    const std::string_view trimmed = text::trimmed(name);
+    if (trimmed.empty() || text::hasControlOrFormat(trimmed) ||
+        text::graphemeCount(trimmed, maximumNameLength) > maximumNameLength) {
+        throw OstrakError(message::invalidName);
+    }
+    return std::string(trimmed);
+}
+
+Workspace Workspace::create(const Path& location, std::string_view name) {
+    std::string validated = validName(name);
+    Path root = rootFor(location);
+    SafeFiles::checkAncestors(root);
+    struct stat status;
+    if (::stat(root.c_str(), &status) == 0 && isOccupied(root)) {
+        throw OstrakError(message::locationNotEmpty);
+    }
+    SafeFiles::directory(root);
+    SafeFiles::privateRoot(root, true);
+    StationConfiguration station{
+        .schema = 1,
+        .id = Uuid::random(),
+        .ownerID = Uuid::random(),
+        .name = std::move(validated),
+        .createdAt = Timestamp::now(),
+    };
+    SafeFiles::write(station, root / identityFile, true);
+    Workspace workspace(std::move(root), std::move(station));
+    workspace.ensureDirectories();
+    return workspace;
+}
+
+Workspace Workspace::open(const Path& location) {
+    Path root = rootFor(location);
+    SafeFiles::checkAncestors(root);
+    SafeFiles::privateRoot(root, false);
+    auto station = SafeFiles::read<StationConfiguration>(root / identityFile, identityReadLimit);
+    checkIdentity(station);
+    return Workspace(std::move(root), std::move(station));
+}
+
+std::vector<std::string> Workspace::requiredDirectories() const {
+    const std::string owner = "users/" + m_configuration.ownerID.text();
+    return {
+        owner + "/knowledge/inbox",
+        owner + "/knowledge/notes",
+        owner + "/knowledge/attachments",
+        owner + "/skills",
+        owner + "/memory",
+        "groups",
+        "templates/experts",
+        "system/indexes",
+        "system/state",
+        "system/config",
+        "system/logs",
+        "system/cache",
+        "exports",
+        "backups",
+    };
+}
+
+Path Workspace::knowledgeURL() const {
+    return m_root / "users" / m_configuration.ownerID.text() / "knowledge";
+}
+
+void Workspace::ensureDirectories() const {
+    for (const auto& relative : requiredDirectories()) SafeFiles::directory(m_root / relative);
+}
+
+void Workspace::rename(std::string_view newName) {
+    StationConfiguration renamed = m_configuration;
+    renamed.name = validName(newName);
+    SafeFiles::write(renamed, m_root / identityFile, false);
+    m_configuration = std::move(renamed);
+}
+
+}  // namespace ostrak
