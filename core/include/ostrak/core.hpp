@@ -2,7 +2,9 @@
 
 // Everything the two programs use from the workstation core.
 #include "ostrak/error.hpp"
+#include "ostrak/heartbeat.hpp"
 #include "ostrak/installation.hpp"
+#include "ostrak/knowledge_index.hpp"
 #include "ostrak/safe_files.hpp"
 #include "ostrak/station.hpp"
 #include "ostrak/timestamp.hpp"

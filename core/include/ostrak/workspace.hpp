@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ostrak/heartbeat.hpp"
+#include "ostrak/knowledge_index.hpp"
 #include "ostrak/station.hpp"
 #include "ostrak/types.hpp"
 
@@ -38,6 +41,18 @@ public:
     void rename(std::string_view newName);
     // Creates a new Markdown note exclusively in the notes folder and returns its path.
     Path writeNote(std::string_view title, std::string_view body) const;
+
+    // Walks the knowledge folder within its limits and stores the result unless the stored
+    // index already holds the same documents and skip count (then that one is returned).
+    KnowledgeIndex rebuildIndex() const;
+    KnowledgeIndex loadIndex() const;
+    // The file of a document, refused unless it lies inside the knowledge folder.
+    Path documentURL(const IndexedDocument& document) const;
+
+    std::unique_ptr<ServiceLock> acquireServiceLock() const;
+    void saveHeartbeat(const ServiceHeartbeat& heartbeat) const;
+    // The stored heartbeat, refused when another station wrote it.
+    ServiceHeartbeat heartbeat() const;
 
 private:
     Workspace(Path root, StationConfiguration configuration);

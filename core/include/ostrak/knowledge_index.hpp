@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ostrak/safe_files.hpp"
+#include "ostrak/timestamp.hpp"
+
+namespace ostrak {
+
+// One indexed Markdown or text file of the knowledge folder.
+struct IndexedDocument {
+    std::string relativePath;  // from the workstation root, "/"-separated
+    std::string title;         // at most 120 characters
+    std::string text;          // the whole file, UTF-8
+    bool operator==(const IndexedDocument&) const = default;
+};
+
+// The stored index "system/indexes/knowledge.json": documents sorted by relative path, how many
+// entries were counted as not indexable, and when the current content first appeared.
+struct KnowledgeIndex {
+    std::vector<IndexedDocument> documents;
+    std::int64_t skipped = 0;
+    Timestamp updatedAt;
+
+    // Documents whose title, or else text, holds the trimmed query under full case folding;
+    // at most 50, in index order. Never throws.
+    std::vector<IndexedDocument> search(std::string_view query) const;
+};
+
+template <>
+struct JsonCodec<KnowledgeIndex> {
+    static KnowledgeIndex decode(const Bytes& json);
+    static Bytes encode(const KnowledgeIndex& index);
+};
+
+}  // namespace ostrak

@@ -1,0 +1,105 @@
+#include "case_folding.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/uloc.h>
+#include <unicode/uset.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include <cstring>
+#include <memory>
+
+namespace ostrak::text {
+
+namespace {
+
+struct SetCloser {
+    void operator()(USet* set) const { uset_close(set); }
+};
+
+std::uint32_t optionsForCurrentLocale() {
+    const std::string_view language = uloc_getDefault();
+    const bool turkic = language.starts_with("tr") || language.starts_with("az");
+    return turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT;
+}
+
+std::uint8_t leadByte(UChar32 c) {
+    uint8_t buffer[U8_MAX_LENGTH];
+    int32_t length = 0;
+    U8_APPEND_UNSAFE(buffer, length, c);
+    return buffer[0];
+}
+
+}  // namespace
+
+CaseFolder::CaseFolder() : m_options(optionsForCurrentLocale()) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<USet, SetCloser> changing(uset_openEmpty());
+    uset_applyIntPropertyValue(changing.get(), UCHAR_CHANGES_WHEN_CASEFOLDED, 1, &status);
+    if (U_FAILURE(status)) {
+        m_mayChange.fill(true);  // fold every scalar through ICU: slower, still correct
+        return;
+    }
+    const int32_t ranges = uset_getRangeCount(changing.get());
+    for (int32_t i = 0; i < ranges; ++i) {
+        UChar32 start = 0, end = 0;
+        uset_getItem(changing.get(), i, &start, &end, nullptr, 0, &status);
+        for (UChar32 c = start; c <= end; ++c) m_mayChange[leadByte(c)] = true;
+    }
+    // Bytes that never begin a valid scalar go through the checked path as well.
+    for (int b = 0x80; b < 0xC2; ++b) m_mayChange[b] = false;  // continuation bytes: inside runs
+    for (int b = 0xF5; b <= 0xFF; ++b) m_mayChange[b] = true;
+    m_mayChange[0xC0] = m_mayChange[0xC1] = true;
+    for (UChar32 c = 0; c < 128; ++c) {
+        const UChar32 folded = u_foldCase(c, m_options);
+        m_ascii[static_cast<std::size_t>(c)] = folded < 128 ? static_cast<char>(folded) : 0;
+    }
+}
+
+void CaseFolder::foldScalar(std::string_view utf8, std::size_t& offset, std::string& out) const {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    if (bytes[offset] < 128 && m_ascii[bytes[offset]] != 0) {
+        out.push_back(m_ascii[bytes[offset++]]);
+        return;
+    }
+    const auto length = static_cast<int32_t>(utf8.size());
+    auto next = static_cast<int32_t>(offset);
+    UChar32 c;
+    U8_NEXT(bytes, next, length, c);
+    const auto consumed = static_cast<std::size_t>(next) - offset;
+    if (c < 0 || !u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_CASEFOLDED)) {
+        out.append(utf8.data() + offset, consumed);
+    } else {
+        UChar source[2];
+        int32_t sourceLength = 0;
+        U16_APPEND_UNSAFE(source, sourceLength, c);
+        UChar folded[8];
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t foldedLength =
+            u_strFoldCase(folded, 8, source, sourceLength, m_options, &status);
+        char encoded[32];
+        int32_t encodedLength = 0;
+        u_strToUTF8(encoded, sizeof encoded, &encodedLength, folded, foldedLength, &status);
+        if (U_SUCCESS(status)) {
+            out.append(encoded, static_cast<std::size_t>(encodedLength));
+        } else {
+            out.append(utf8.data() + offset, consumed);
+        }
+    }
+    offset = static_cast<std::size_t>(next);
+}
+
+void CaseFolder::fold(std::string_view utf8, std::string& out) const {
+    out.clear();
+    out.reserve(utf8.size());
+    std::size_t offset = 0;
+    while (offset < utf8.size()) {
+        std::size_t run = offset;
+        while (run < utf8.size() && !m_mayChange[static_cast<std::uint8_t>(utf8[run])]) ++run;
+        out.append(utf8.data() + offset, run - offset);
+        offset = run;
+        if (offset < utf8.size()) foldScalar(utf8, offset, out);
+    }
+}
+
+}  // namespace ostrak::text

@@ -1,0 +1,84 @@
+#include "ostrak/heartbeat.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include "json_reading.hpp"
+#include "json_writer.hpp"
+#include "messages.hpp"
+#include "ostrak/workspace.hpp"
+#include "unique_fd.hpp"
+
+namespace ostrak {
+
+namespace {
+constexpr std::int64_t heartbeatReadLimit = 4096;
+Path stateFile(const Workspace& workspace, const char* name) {
+    return workspace.root() / "system" / "state" / name;
+}
+}  // namespace
+
+bool ServiceHeartbeat::isFresh(Timestamp at) const {
+    const double age = at.seconds - timestamp.seconds;
+    return age >= -5 && age < 20;
+}
+
+ServiceHeartbeat JsonCodec<ServiceHeartbeat>::decode(const Bytes& bytes) {
+    const auto object = json::parseObject(bytes);
+    ServiceHeartbeat heartbeat{
+        .stationID = json::uuidMember(object, "stationID"),
+        .timestamp = json::timestampMember(object, "timestamp"),
+        .pid = json::integerMember<std::int32_t>(object, "pid"),
+        .indexed = json::integerMember<std::int64_t>(object, "indexed"),
+        .skipped = json::integerMember<std::int64_t>(object, "skipped"),
+        .issue = std::nullopt,
+    };
+    if (const auto issue = object.find("issue"); issue != object.end() && !issue->is_null()) {
+        heartbeat.issue = json::stringMember(object, "issue");
+    }
+    return heartbeat;
+}
+
+Bytes JsonCodec<ServiceHeartbeat>::encode(const ServiceHeartbeat& heartbeat) {
+    JsonWriter writer;
+    writer.beginObject().key("indexed").integer(heartbeat.indexed);
+    if (heartbeat.issue) writer.key("issue").string(*heartbeat.issue);
+    writer.key("pid").integer(heartbeat.pid);
+    writer.key("skipped").integer(heartbeat.skipped);
+    writer.key("stationID").string(heartbeat.stationID.text());
+    writer.key("timestamp").number(heartbeat.timestamp.seconds);
+    writer.endObject();
+    return writer.take();
+}
+
+ServiceLock::ServiceLock(const Path& lockFile) {
+    SafeFiles::checkAncestors(lockFile);
+    UniqueFd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) throw OstrakError(message::lockUnopenable);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw OstrakError(message::lockHeld);
+    m_descriptor = fd.release();
+}
+
+ServiceLock::~ServiceLock() {
+    ::flock(m_descriptor, LOCK_UN);
+    ::close(m_descriptor);
+}
+
+std::unique_ptr<ServiceLock> Workspace::acquireServiceLock() const {
+    return std::make_unique<ServiceLock>(stateFile(*this, "service.lock"));
+}
+
+void Workspace::saveHeartbeat(const ServiceHeartbeat& heartbeat) const {
+    SafeFiles::write(heartbeat, stateFile(*this, "heartbeat.json"), false);
+}
+
+ServiceHeartbeat Workspace::heartbeat() const {
+    auto heartbeat =
+        SafeFiles::read<ServiceHeartbeat>(stateFile(*this, "heartbeat.json"), heartbeatReadLimit);
+    if (heartbeat.stationID != m_configuration.id) {
+        throw OstrakError(message::heartbeatOtherStation);
+    }
+    return heartbeat;
+}
+
+}  // namespace ostrak

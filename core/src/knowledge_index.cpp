@@ -1,0 +1,250 @@
+#include "ostrak/knowledge_index.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <system_error>
+
+#include "case_folding.hpp"
+#include "index_json.hpp"
+#include "messages.hpp"
+#include "ostrak/workspace.hpp"
+#include "paths.hpp"
+#include "text.hpp"
+
+namespace ostrak {
+
+namespace {
+
+constexpr std::int64_t maximumEntries = 10000;
+constexpr std::int64_t maximumFileSize = 262144;
+constexpr std::int64_t maximumTotalSize = 16777216;
+constexpr std::size_t maximumDocuments = 1000;
+constexpr std::size_t maximumTitleLength = 120;
+constexpr std::int64_t indexReadLimit = 104857600;
+constexpr std::size_t maximumResults = 50;
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+
+bool isHidden(std::string_view name) { return name.starts_with('.'); }
+
+bool hasIndexableExtension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return false;
+    std::string extension(name.substr(dot + 1));
+    for (auto& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == "md" || extension == "txt";
+}
+
+std::string_view withoutExtension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// The first non-empty line with "#" and " " trimmed from both ends, or else the file name
+// without its extension; at most 120 characters. A CR before a line feed ends the line too.
+std::string titleOf(std::string_view text, std::string_view fileName) {
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        const bool lineFeed = end != std::string_view::npos;
+        if (!lineFeed) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (lineFeed && line.ends_with('\r')) line.remove_suffix(1);
+        start = end + 1;
+        if (line.empty()) continue;
+        const auto first = line.find_first_not_of("# ");
+        if (first == std::string_view::npos) return {};
+        line = line.substr(first, line.find_last_not_of("# ") - first + 1);
+        return std::string(text::firstGraphemes(line, maximumTitleLength));
+    }
+    return std::string(text::firstGraphemes(withoutExtension(fileName), maximumTitleLength));
+}
+
+// One rebuild: walks the knowledge folder depth first, skipping hidden entries, counting what
+// cannot be indexed, and stopping at the first folder it cannot list (which fails the rebuild).
+// Entries of a folder are visited in byte order of their names so the result is deterministic.
+class IndexBuilder {
+public:
+    explicit IndexBuilder(const Path& root) : m_rootPrefix(root.native() + "/") {}
+
+    void walk(const Path& knowledge) {
+        std::unique_ptr<DIR, DirectoryCloser> top(::opendir(knowledge.c_str()));
+        if (!top) throw OstrakError(message::knowledgeUnreadable);
+        walkListed(knowledge, namesIn(top.get()));
+        if (m_failed) throw OstrakError(message::knowledgePartlyUnreadable);
+    }
+
+    std::vector<IndexedDocument> takeDocuments() {
+        std::sort(m_documents.begin(), m_documents.end(),
+                  [](const auto& a, const auto& b) { return a.relativePath < b.relativePath; });
+        return std::move(m_documents);
+    }
+    std::int64_t skipped() const { return m_skipped; }
+
+private:
+    static std::vector<std::string> namesIn(DIR* directory) {
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(directory)) {
+            if (!isHidden(entry->d_name)) names.emplace_back(entry->d_name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void walkListed(const Path& directory, const std::vector<std::string>& names) {
+        for (const auto& name : names) {
+            if (m_stopped) return;
+            visit(directory / name, name);
+        }
+    }
+
+    void descend(const Path& directory) {
+        std::unique_ptr<DIR, DirectoryCloser> listing(::opendir(directory.c_str()));
+        if (!listing) {
+            m_failed = m_stopped = true;
+            return;
+        }
+        auto names = namesIn(listing.get());
+        listing.reset();  // never hold more than one folder open, however deep the tree
+        walkListed(directory, names);
+    }
+
+    void visit(const Path& path, const std::string& name) {
+        if (++m_entries > maximumEntries) {
+            ++m_skipped;
+            m_stopped = true;
+            return;
+        }
+        struct stat status;
+        if (::lstat(path.c_str(), &status) != 0) throw std::system_error(errno, std::generic_category());
+        if (S_ISLNK(status.st_mode)) {
+            ++m_skipped;
+            return;
+        }
+        // A name that is not UTF-8 cannot be stored in the index; rather than fail every
+        // rebuild for it, such a folder is counted once and not entered, such a file skipped.
+        if (S_ISDIR(status.st_mode)) {
+            if (!text::isValidUtf8(name)) {
+                ++m_skipped;
+            } else {
+                descend(path);
+            }
+            return;
+        }
+        if (!S_ISREG(status.st_mode) || !hasIndexableExtension(name)) return;
+        if (!text::isValidUtf8(name) || status.st_size > maximumFileSize ||
+            m_totalSize + status.st_size > maximumTotalSize ||
+            m_documents.size() >= maximumDocuments) {
+            ++m_skipped;
+            return;
+        }
+        SafeFiles::checkAncestors(path);
+        Bytes content = SafeFiles::readData(path, maximumFileSize);
+        if (!text::isValidUtf8(content)) {
+            ++m_skipped;
+            return;
+        }
+        std::string title = titleOf(content, name);
+        m_documents.push_back({path.native().substr(m_rootPrefix.size()), std::move(title),
+                               std::move(content)});
+        m_totalSize += status.st_size;
+    }
+
+    std::string m_rootPrefix;
+    std::vector<IndexedDocument> m_documents;
+    std::int64_t m_skipped = 0;
+    std::int64_t m_entries = 0;
+    std::int64_t m_totalSize = 0;
+    bool m_stopped = false;
+    bool m_failed = false;
+};
+
+Path indexFile(const Workspace& workspace) {
+    return workspace.root() / "system" / "indexes" / "knowledge.json";
+}
+
+// The stored index when it holds the same documents and skip count, else nothing.
+std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
+                                                   std::vector<IndexedDocument>& documents,
+                                                   std::int64_t skipped) {
+    Bytes stored;
+    try {
+        stored = SafeFiles::readData(file, indexReadLimit);
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        return std::nullopt;  // missing or unreadable: the new index is written
+    }
+    // The stored file is normally byte for byte what this program writes; only when it is not
+    // does it need decoding to compare.
+    if (const auto updatedAt = indexjson::storedTimeIfIdentical(stored, documents, skipped)) {
+        return KnowledgeIndex{std::move(documents), skipped, *updatedAt};
+    }
+    try {
+        KnowledgeIndex decoded = JsonCodec<KnowledgeIndex>::decode(stored);
+        if (decoded.skipped == skipped && decoded.documents == documents) return decoded;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+KnowledgeIndex Workspace::rebuildIndex() const {
+    const Path knowledge = knowledgeURL();
+    SafeFiles::checkAncestors(knowledge);
+    const Timestamp startedAt = Timestamp::now();
+    IndexBuilder builder(m_root);
+    builder.walk(knowledge);
+    auto documents = builder.takeDocuments();
+    const Path file = indexFile(*this);
+    if (auto stored = unchangedStoredIndex(file, documents, builder.skipped())) return *stored;
+    KnowledgeIndex index{std::move(documents), builder.skipped(), startedAt};
+    SafeFiles::write(index, file, false);
+    return index;
+}
+
+KnowledgeIndex Workspace::loadIndex() const {
+    return SafeFiles::read<KnowledgeIndex>(indexFile(*this), indexReadLimit);
+}
+
+Path Workspace::documentURL(const IndexedDocument& document) const {
+    const Path url = paths::standardized(m_root / document.relativePath);
+    if (!url.native().starts_with(knowledgeURL().native() + "/")) {
+        throw OstrakError(message::documentOutside);
+    }
+    SafeFiles::checkAncestors(url);
+    return url;
+}
+
+std::vector<IndexedDocument> KnowledgeIndex::search(std::string_view query) const {
+    std::vector<IndexedDocument> found;
+    const std::string_view trimmed = text::trimmed(query);
+    if (trimmed.empty()) return found;
+    const text::CaseFolder folder;
+    std::string needle;
+    folder.fold(trimmed, needle);
+    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+    std::string folded;
+    const auto contains = [&](const std::string& haystack) {
+        folder.fold(haystack, folded);
+        return std::search(folded.begin(), folded.end(), searcher) != folded.end();
+    };
+    for (const auto& document : documents) {
+        if (contains(document.title) || contains(document.text)) {
+            found.push_back(document);
+            if (found.size() == maximumResults) break;
+        }
+    }
+    return found;
+}
+
+}  // namespace ostrak
