@@ -56,6 +56,21 @@ CaseFolder::CaseFolder() : m_options(optionsForCurrentLocale()) {
     }
 }
 
+std::size_t CaseFolder::unchangedRun(std::string_view utf8, std::size_t from) const {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    std::size_t run = from;
+    // Eight table lookups per step keep the common case (nothing to fold) branch-free.
+    for (; run + 8 <= utf8.size(); run += 8) {
+        const bool any = m_mayChange[bytes[run]] | m_mayChange[bytes[run + 1]] |
+                         m_mayChange[bytes[run + 2]] | m_mayChange[bytes[run + 3]] |
+                         m_mayChange[bytes[run + 4]] | m_mayChange[bytes[run + 5]] |
+                         m_mayChange[bytes[run + 6]] | m_mayChange[bytes[run + 7]];
+        if (any) break;
+    }
+    while (run < utf8.size() && !m_mayChange[bytes[run]]) ++run;
+    return run;
+}
+
 void CaseFolder::foldScalar(std::string_view utf8, std::size_t& offset, std::string& out) const {
     const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
     if (bytes[offset] < 128 && m_ascii[bytes[offset]] != 0) {
@@ -94,8 +109,7 @@ void CaseFolder::fold(std::string_view utf8, std::string& out) const {
     out.reserve(utf8.size());
     std::size_t offset = 0;
     while (offset < utf8.size()) {
-        std::size_t run = offset;
-        while (run < utf8.size() && !m_mayChange[static_cast<std::uint8_t>(utf8[run])]) ++run;
+        const std::size_t run = unchangedRun(utf8, offset);
         out.append(utf8.data() + offset, run - offset);
         offset = run;
         if (offset < utf8.size()) foldScalar(utf8, offset, out);

@@ -19,6 +19,8 @@ public:
 
 private:
     void foldScalar(std::string_view utf8, std::size_t& offset, std::string& out) const;
+    // How many leading bytes of `utf8` folding leaves alone (stops before a byte that may change).
+    std::size_t unchangedRun(std::string_view utf8, std::size_t from) const;
 
     std::uint32_t m_options = 0;
     // For each byte: whether a text starting a scalar with it may change when folded.

@@ -1,91 +1,216 @@
 #include "index_json.hpp"
 
-#include <charconv>
 #include <simdjson.h>
+
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
 
+#include "guarded_reader.hpp"
+#include "json_escape.hpp"
 #include "json_writer.hpp"
 
 namespace ostrak {
 
 namespace {
 
+using namespace std::literals;
+
 struct DecodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Emits the stored form through `sink` in pieces (one per document), up to and including the
-// "updatedAt" key; the caller adds the time and the closing brace. Stops when sink says so.
-template <class Sink>
-bool streamUntilTime(const std::vector<IndexedDocument>& documents, std::int64_t skipped,
-                     Sink&& sink) {
-    JsonWriter writer;
-    writer.beginObject().key("documents").beginArray();
+// Emits the stored form through `out` (raw pieces and strings to escape), up to and including
+// the "updatedAt" key; the caller adds the time and the closing brace. Stops as soon as the
+// emitter returns false. The layout is JsonWriter's: two-space indent, " : ", keys sorted.
+template <class Emitter>
+bool emitUntilTime(const std::vector<IndexedDocument>& documents, std::int64_t skipped,
+                   Emitter& out) {
+    if (!out.raw("{\n  \"documents\" : ["sv)) return false;
+    bool first = true;
     for (const auto& document : documents) {
-        writer.beginObject()
-            .key("relativePath")
-            .string(document.relativePath)
-            .key("text")
-            .string(document.text)
-            .key("title")
-            .string(document.title)
-            .endObject();
-        if (!sink(writer.output())) return false;
-        writer.clear();
+        if (!out.raw(first ? "\n    {\n      \"relativePath\" : "sv
+                           : ",\n    {\n      \"relativePath\" : "sv) ||
+            !out.string(document.relativePath) || !out.raw(",\n      \"text\" : "sv) ||
+            !out.string(document.text) || !out.raw(",\n      \"title\" : "sv) ||
+            !out.string(document.title) || !out.raw("\n    }"sv)) {
+            return false;
+        }
+        first = false;
     }
-    writer.endArray().key("skipped").integer(skipped).key("updatedAt");
-    return sink(writer.output());
+    const std::string tail = (documents.empty() ? "]"s : "\n  ]"s) +
+                             ",\n  \"skipped\" : " + std::to_string(skipped) +
+                             ",\n  \"updatedAt\" : ";
+    return out.raw(tail);
 }
 
-std::string_view stringOf(simdjson::dom::element value) { return value.get_string(); }
+class Appender {
+public:
+    explicit Appender(Bytes& output) : m_output(output) {}
+    bool raw(std::string_view piece) {
+        m_output.append(piece);
+        return true;
+    }
+    bool string(std::string_view value) {
+        appendJsonString(m_output, value);
+        return true;
+    }
 
-IndexedDocument decodeDocument(simdjson::dom::object object) {
-    IndexedDocument document;
-    bool path = false, text = false, title = false;
+private:
+    Bytes& m_output;
+};
+
+// How many of 16 leading bytes of text equal the stored bytes and need no escaping (16 when
+// all do).
+std::size_t cleanPrefix(const char* text, const char* stored) {
+    const auto expected = detail::load(text);
+    return detail::firstSet((expected != detail::load(stored)) | detail::escapeMask(expected));
+}
+
+// Compares what a guarded reader yields with the text an Appender would produce, a buffer at a
+// time. Strings are compared in place against their escaped form, eight bytes at a time.
+class StreamMatcher {
+public:
+    explicit StreamMatcher(SafeFiles::GuardedReader& reader) : m_reader(reader) {}
+
+    bool raw(std::string_view piece) {
+        while (!piece.empty()) {
+            if (available() == 0 && !refill()) return false;
+            const std::size_t length = std::min(piece.size(), available());
+            if (std::memcmp(m_buffer.data() + m_position, piece.data(), length) != 0) return false;
+            m_position += length;
+            piece.remove_prefix(length);
+        }
+        return true;
+    }
+
+    bool string(std::string_view value) {
+        if (!raw("\""sv)) return false;
+        std::size_t i = 0;
+        while (i < value.size()) {
+            if (available() < 16) refill();
+            while (i + 16 <= value.size() && available() >= 16) {
+                const std::size_t clean =
+                    cleanPrefix(value.data() + i, m_buffer.data() + m_position);
+                i += clean;
+                m_position += clean;
+                if (clean < 16) break;
+            }
+            if (i >= value.size()) break;
+            const auto byte = static_cast<unsigned char>(value[i]);
+            const bool matched = detail::cleanRun(value.data() + i, 1) == 0
+                                     ? raw(escapeSequence(byte))
+                                     : raw(value.substr(i, 1));
+            if (!matched) return false;
+            ++i;
+        }
+        return raw("\""sv);
+    }
+
+    // What is left of the file, unless it is longer than `limit` bytes.
+    std::optional<std::string> rest(std::size_t limit) {
+        std::string out(m_buffer.data() + m_position, available());
+        m_position = m_length;
+        while (out.size() <= limit && refill()) {
+            out.append(m_buffer.data(), m_length);
+            m_position = m_length;
+        }
+        if (out.size() > limit) return std::nullopt;
+        m_reader.finish();
+        return out;
+    }
+
+private:
+    std::size_t available() const { return m_length - m_position; }
+
+    // Keeps the unread bytes, moved to the front, and reads more after them.
+    bool refill() {
+        const std::size_t kept = available();
+        std::memmove(m_buffer.data(), m_buffer.data() + m_position, kept);
+        m_position = 0;
+        m_length = kept;
+        const std::size_t got = m_reader.read(m_buffer.data() + kept, m_buffer.size() - kept);
+        m_length += got;
+        return got > 0;
+    }
+
+    SafeFiles::GuardedReader& m_reader;
+    std::array<char, 65536> m_buffer{};
+    std::size_t m_position = 0;
+    std::size_t m_length = 0;
+};
+
+std::string_view stringOf(simdjson::dom::element value) {
+    return value.get_string();
+}
+
+struct DocumentView {
+    std::string_view relativePath, title, text;
+};
+
+// Parses a stored index and hands each document, as views into the parser, to `visit` in
+// order; stops early (returning nothing) when visit returns false. Any format problem (not
+// JSON, a missing or mistyped member) throws; unknown members are ignored.
+template <class Visit>
+std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(const Bytes& bytes,
+                                                                  Visit&& visit) {
+    // The guarded reader leaves spare capacity, so the parser reads the bytes in place.
+    simdjson::dom::parser parser;
+    const simdjson::dom::object object = parser.parse(bytes).get_object();
+    bool documents = false, skipped = false, updatedAt = false;
+    std::pair<std::int64_t, Timestamp> counts;
     for (const auto field : object) {
-        if (field.key == "relativePath") {
-            document.relativePath = stringOf(field.value);
-            path = true;
-        } else if (field.key == "text") {
-            document.text = stringOf(field.value);
-            text = true;
-        } else if (field.key == "title") {
-            document.title = stringOf(field.value);
-            title = true;
+        if (field.key == "documents") {
+            for (const auto element : field.value.get_array()) {
+                std::optional<std::string_view> path, title, text;
+                for (const auto member : element.get_object()) {
+                    if (member.key == "relativePath") path = stringOf(member.value);
+                    if (member.key == "title") title = stringOf(member.value);
+                    if (member.key == "text") text = stringOf(member.value);
+                }
+                if (!path || !title || !text) throw DecodingError("document member missing");
+                if (!visit(DocumentView{*path, *title, *text})) return std::nullopt;
+            }
+            documents = true;
+        } else if (field.key == "skipped") {
+            counts.first = field.value.get_int64();
+            skipped = true;
+        } else if (field.key == "updatedAt") {
+            counts.second = {field.value.get_double()};
+            updatedAt = true;
         }
     }
-    if (!path || !text || !title) throw DecodingError("document member missing");
-    return document;
+    if (!documents || !skipped || !updatedAt) throw DecodingError("index member missing");
+    return counts;
 }
 
 }  // namespace
 
 KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
-    // The guarded reader leaves spare capacity, so the parser reads the bytes in place. Its
-    // errors are exceptions, which the guarded reader turns into the format message.
-    simdjson::dom::parser parser;
-    const simdjson::dom::object object = parser.parse(bytes).get_object();
     KnowledgeIndex index;
-    bool documents = false, skipped = false, updatedAt = false;
-    for (const auto field : object) {
-        if (field.key == "documents") {
-            const simdjson::dom::array array = field.value.get_array();
-            index.documents.clear();
-            index.documents.reserve(array.size());
-            for (const auto element : array) {
-                index.documents.push_back(decodeDocument(element.get_object()));
-            }
-            documents = true;
-        } else if (field.key == "skipped") {
-            index.skipped = field.value.get_int64();
-            skipped = true;
-        } else if (field.key == "updatedAt") {
-            index.updatedAt = {field.value.get_double()};
-            updatedAt = true;
-        }
-    }
-    if (!documents || !skipped || !updatedAt) throw DecodingError("index member missing");
+    const auto counts = walkStoredIndex(bytes, [&](const DocumentView& document) {
+        index.documents.push_back({std::string(document.relativePath), std::string(document.title),
+                                   std::string(document.text)});
+        return true;
+    });
+    index.skipped = counts->first;
+    index.updatedAt = counts->second;
     return index;
+}
+
+std::optional<Timestamp> indexjson::storedTimeIfEquivalent(
+    const Bytes& stored, const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
+    std::size_t next = 0;
+    const auto counts = walkStoredIndex(stored, [&](const DocumentView& document) {
+        if (next == documents.size()) return false;
+        const auto& expected = documents[next++];
+        return document.relativePath == expected.relativePath && document.title == expected.title &&
+               document.text == expected.text;
+    });
+    if (!counts || next != documents.size() || counts->first != skipped) return std::nullopt;
+    return counts->second;
 }
 
 Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
@@ -93,30 +218,27 @@ Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
     std::size_t textBytes = 0;
     for (const auto& document : index.documents) textBytes += document.text.size() + 128;
     output.reserve(textBytes + textBytes / 8 + 256);
-    streamUntilTime(index.documents, index.skipped, [&](std::string_view piece) {
-        output.append(piece);
-        return true;
-    });
-    JsonWriter tail;
-    tail.number(index.updatedAt.seconds);
-    output.append(tail.output()).append("\n}\n");
+    Appender appender(output);
+    emitUntilTime(index.documents, index.skipped, appender);
+    JsonWriter time;
+    time.number(index.updatedAt.seconds);
+    output.append(time.output()).append("\n}\n");
     return output;
 }
 
 std::optional<Timestamp> indexjson::storedTimeIfIdentical(
-    const Bytes& stored, const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
-    std::size_t offset = 0;
-    const bool prefixMatches = streamUntilTime(documents, skipped, [&](std::string_view piece) {
-        if (stored.compare(offset, piece.size(), piece) != 0) return false;
-        offset += piece.size();
-        return true;
-    });
-    if (!prefixMatches) return std::nullopt;
+    const Path& file, std::int64_t maximum, const std::vector<IndexedDocument>& documents,
+    std::int64_t skipped) {
+    SafeFiles::GuardedReader reader(file, maximum);
+    auto matcher = std::make_unique<StreamMatcher>(reader);
+    if (!emitUntilTime(documents, skipped, *matcher)) return std::nullopt;
+    const auto rest = matcher->rest(64);
+    if (!rest) return std::nullopt;
     double seconds = 0;
-    const char* end = stored.data() + stored.size();
-    const auto parsed = std::from_chars(stored.data() + offset, end, seconds);
-    if (parsed.ec != std::errc()) return std::nullopt;
-    if (std::string_view(parsed.ptr, static_cast<std::size_t>(end - parsed.ptr)) != "\n}\n") {
+    const char* end = rest->data() + rest->size();
+    const auto parsed = std::from_chars(rest->data(), end, seconds);
+    if (parsed.ec != std::errc() ||
+        std::string_view(parsed.ptr, static_cast<std::size_t>(end - parsed.ptr)) != "\n}\n") {
         return std::nullopt;
     }
     return Timestamp{seconds};

@@ -9,11 +9,18 @@
 // service pass, so it is parsed in place (simdjson) rather than through a document tree.
 namespace ostrak::indexjson {
 
-// When `stored` holds exactly the bytes this program would write for `documents` and `skipped`,
-// returns the stored update time; otherwise nothing (the caller then decodes and compares). It
-// compares piece by piece, so no second copy of the index is ever built.
-std::optional<Timestamp> storedTimeIfIdentical(const Bytes& stored,
+// When the stored index file holds exactly the bytes this program would write for `documents`
+// and `skipped`, returns its update time; otherwise nothing (the caller then decodes and
+// compares). The file is read through the guarded reader and compared piece by piece, so an
+// unchanged index costs no second copy of its 16 MB in memory. Throws the guarded read's errors.
+std::optional<Timestamp> storedTimeIfIdentical(const Path& file, std::int64_t maximum,
                                                const std::vector<IndexedDocument>& documents,
                                                std::int64_t skipped);
+
+// The same question for a stored index in any layout: decodes `stored` (views only, nothing
+// copied) and compares. Throws when it is not a well-formed index.
+std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
+                                                const std::vector<IndexedDocument>& documents,
+                                                std::int64_t skipped);
 
 }  // namespace ostrak::indexjson

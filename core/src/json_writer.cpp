@@ -2,17 +2,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "json_escape.hpp"
+
 namespace ostrak {
 
 void appendJsonString(Bytes& output, std::string_view value) {
-    const std::string escaped = nlohmann::json(value).dump();
-    std::size_t from = 0;
-    for (std::size_t slash = escaped.find('/'); slash != std::string::npos;
-         slash = escaped.find('/', from)) {
-        output.append(escaped, from, slash - from).append("\\/");
-        from = slash + 1;
-    }
-    output.append(escaped, from, std::string::npos);
+    escapeJsonString(value, [&](std::string_view piece) {
+        output.append(piece);
+        return true;
+    });
 }
 
 void JsonWriter::newline() {

@@ -10,8 +10,7 @@
 namespace ostrak {
 
 // Writes the stored JSON form: pretty-printed, one member per line, indented by two spaces.
-// The caller gives members in sorted key order. Strings are escaped by the JSON library and
-// "/" is then written as "\/", so the files match what the stored format has always held.
+// The caller gives members in sorted key order; "/" in strings is written as "\/".
 class JsonWriter {
 public:
     JsonWriter& beginObject();
@@ -25,9 +24,7 @@ public:
     JsonWriter& boolean(bool value);
 
     Bytes take();
-    // The text the next value would start with, for a caller that compares rather than writes.
     const Bytes& output() const noexcept { return m_output; }
-    void clear() { m_output.clear(); }
 
 private:
     void beforeValue();

@@ -1,7 +1,10 @@
 #include "ostrak/knowledge_index.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <string.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,7 +35,9 @@ struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-bool isHidden(std::string_view name) { return name.starts_with('.'); }
+bool isHidden(std::string_view name) {
+    return name.starts_with('.');
+}
 
 bool hasIndexableExtension(std::string_view name) {
     const auto dot = name.rfind('.');
@@ -76,7 +81,9 @@ public:
     void walk(const Path& knowledge) {
         std::unique_ptr<DIR, DirectoryCloser> top(::opendir(knowledge.c_str()));
         if (!top) throw OstrakError(message::knowledgeUnreadable);
-        walkListed(knowledge, namesIn(top.get()));
+        auto entries = entriesOf(top.get());
+        top.reset();
+        walkListed(knowledge, entries);
         if (m_failed) throw OstrakError(message::knowledgePartlyUnreadable);
     }
 
@@ -88,19 +95,33 @@ public:
     std::int64_t skipped() const { return m_skipped; }
 
 private:
-    static std::vector<std::string> namesIn(DIR* directory) {
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(directory)) {
-            if (!isHidden(entry->d_name)) names.emplace_back(entry->d_name);
+    // An entry of a listed folder with its attributes, taken while the folder is open.
+    struct Entry {
+        std::string name;
+        int error = 0;  // errno of the attribute lookup, 0 when `status` holds them
+        struct stat status {};
+    };
+
+    static std::vector<Entry> entriesOf(DIR* directory) {
+        std::vector<Entry> entries;
+        while (const dirent* found = ::readdir(directory)) {
+            if (isHidden(found->d_name)) continue;
+            Entry entry{found->d_name};
+            if (::fstatat(::dirfd(directory), found->d_name, &entry.status, AT_SYMLINK_NOFOLLOW) !=
+                0) {
+                entry.error = errno;
+            }
+            entries.push_back(std::move(entry));
         }
-        std::sort(names.begin(), names.end());
-        return names;
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        return entries;
     }
 
-    void walkListed(const Path& directory, const std::vector<std::string>& names) {
-        for (const auto& name : names) {
+    void walkListed(const Path& directory, const std::vector<Entry>& entries) {
+        for (const auto& entry : entries) {
             if (m_stopped) return;
-            visit(directory / name, name);
+            visit(directory / entry.name, entry);
         }
     }
 
@@ -110,19 +131,20 @@ private:
             m_failed = m_stopped = true;
             return;
         }
-        auto names = namesIn(listing.get());
+        auto entries = entriesOf(listing.get());
         listing.reset();  // never hold more than one folder open, however deep the tree
-        walkListed(directory, names);
+        walkListed(directory, entries);
     }
 
-    void visit(const Path& path, const std::string& name) {
+    void visit(const Path& path, const Entry& entry) {
         if (++m_entries > maximumEntries) {
             ++m_skipped;
             m_stopped = true;
             return;
         }
-        struct stat status;
-        if (::lstat(path.c_str(), &status) != 0) throw std::system_error(errno, std::generic_category());
+        if (entry.error != 0) throw std::system_error(entry.error, std::generic_category());
+        const std::string& name = entry.name;
+        const struct stat& status = entry.status;
         if (S_ISLNK(status.st_mode)) {
             ++m_skipped;
             return;
@@ -144,15 +166,16 @@ private:
             ++m_skipped;
             return;
         }
-        SafeFiles::checkAncestors(path);
+        // The guarded read begins with the ancestor check of the file, so that check is not
+        // made twice.
         Bytes content = SafeFiles::readData(path, maximumFileSize);
         if (!text::isValidUtf8(content)) {
             ++m_skipped;
             return;
         }
         std::string title = titleOf(content, name);
-        m_documents.push_back({path.native().substr(m_rootPrefix.size()), std::move(title),
-                               std::move(content)});
+        m_documents.push_back(
+            {path.native().substr(m_rootPrefix.size()), std::move(title), std::move(content)});
         m_totalSize += status.st_size;
     }
 
@@ -169,26 +192,22 @@ Path indexFile(const Workspace& workspace) {
     return workspace.root() / "system" / "indexes" / "knowledge.json";
 }
 
-// The stored index when it holds the same documents and skip count, else nothing.
+// The stored index when it holds the same documents and skip count, else nothing (also when it
+// is missing, unreadable or malformed: then the new index is written).
 std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
                                                    std::vector<IndexedDocument>& documents,
                                                    std::int64_t skipped) {
-    Bytes stored;
     try {
-        stored = SafeFiles::readData(file, indexReadLimit);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        return std::nullopt;  // missing or unreadable: the new index is written
-    }
-    // The stored file is normally byte for byte what this program writes; only when it is not
-    // does it need decoding to compare.
-    if (const auto updatedAt = indexjson::storedTimeIfIdentical(stored, documents, skipped)) {
-        return KnowledgeIndex{std::move(documents), skipped, *updatedAt};
-    }
-    try {
-        KnowledgeIndex decoded = JsonCodec<KnowledgeIndex>::decode(stored);
-        if (decoded.skipped == skipped && decoded.documents == documents) return decoded;
+        // The stored file is normally byte for byte what this program writes; only when it is
+        // not does it need decoding to compare.
+        if (const auto updatedAt =
+                indexjson::storedTimeIfIdentical(file, indexReadLimit, documents, skipped)) {
+            return KnowledgeIndex{std::move(documents), skipped, *updatedAt};
+        }
+        const Bytes stored = SafeFiles::readData(file, indexReadLimit);
+        if (const auto updatedAt = indexjson::storedTimeIfEquivalent(stored, documents, skipped)) {
+            return KnowledgeIndex{std::move(documents), skipped, *updatedAt};
+        }
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
@@ -206,7 +225,9 @@ KnowledgeIndex Workspace::rebuildIndex() const {
     builder.walk(knowledge);
     auto documents = builder.takeDocuments();
     const Path file = indexFile(*this);
-    if (auto stored = unchangedStoredIndex(file, documents, builder.skipped())) return *stored;
+    if (auto stored = unchangedStoredIndex(file, documents, builder.skipped())) {
+        return std::move(*stored);
+    }
     KnowledgeIndex index{std::move(documents), builder.skipped(), startedAt};
     SafeFiles::write(index, file, false);
     return index;
@@ -232,11 +253,10 @@ std::vector<IndexedDocument> KnowledgeIndex::search(std::string_view query) cons
     const text::CaseFolder folder;
     std::string needle;
     folder.fold(trimmed, needle);
-    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
     std::string folded;
     const auto contains = [&](const std::string& haystack) {
         folder.fold(haystack, folded);
-        return std::search(folded.begin(), folded.end(), searcher) != folded.end();
+        return ::memmem(folded.data(), folded.size(), needle.data(), needle.size()) != nullptr;
     };
     for (const auto& document : documents) {
         if (contains(document.title) || contains(document.text)) {

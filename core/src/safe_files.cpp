@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "guarded_reader.hpp"
 #include "messages.hpp"
 #include "ostrak/uuid.hpp"
 #include "paths.hpp"
@@ -132,38 +133,54 @@ void privateRoot(const Path& path, bool initialize) {
     if ((status.st_mode & 077) != 0) fail(message::rootOpenToOthers);
 }
 
-Bytes readData(const Path& path, std::int64_t maximum) {
+GuardedReader::GuardedReader(const Path& path, std::int64_t maximum) : m_maximum(maximum) {
     checkAncestors(path);
-    UniqueFd fd(
+    m_fd.reset(
         ::open(paths::standardized(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) fail(message::fileUnreadable);
+    if (!m_fd) fail(message::fileUnreadable);
     struct stat status;
-    if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+    if (::fstat(m_fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_uid != ::getuid() || status.st_size < 0 || status.st_size > maximum) {
         fail(message::fileUnacceptable);
     }
-    // Reading stops at maximum + 1 bytes, so a file that grew since fstat costs no more than
-    // that. The spare capacity lets a JSON parser read the buffer in place.
-    const auto cap = static_cast<std::size_t>(maximum) + 1;
+    m_size = status.st_size;
+}
+
+std::size_t GuardedReader::read(char* buffer, std::size_t length) {
+    // Reading stops at maximum + 1 bytes, so a file that grew since fstat costs no more.
+    const auto left = static_cast<std::size_t>(m_maximum + 1 - m_consumed);
+    length = std::min(length, left);
+    for (;;) {
+        if (length == 0) return 0;
+        const ssize_t got = ::read(m_fd.get(), buffer, length);
+        if (got >= 0) {
+            m_consumed += got;
+            return static_cast<std::size_t>(got);
+        }
+        if (errno != EINTR) throwErrno(errno);
+    }
+}
+
+void GuardedReader::finish() const {
+    if (m_consumed > m_maximum) fail(message::fileOverLimit);
+}
+
+Bytes readData(const Path& path, std::int64_t maximum) {
+    GuardedReader reader(path, maximum);
+    // The spare capacity lets a JSON parser read the buffer in place.
     Bytes data;
-    data.reserve(static_cast<std::size_t>(status.st_size) + 1 + 64);
+    data.reserve(static_cast<std::size_t>(reader.size()) + 1 + 64);
     std::size_t filled = 0;
     for (;;) {
         if (filled == data.size()) {
-            if (data.size() >= cap) break;
-            const std::size_t wanted = std::max(data.capacity() - 64, filled + 4096);
-            data.resize(std::min(wanted, cap));
+            data.resize(std::max(data.capacity() - 64, filled + 4096));
         }
-        const ssize_t got = ::read(fd.get(), data.data() + filled, data.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throwErrno(errno);
-        }
+        const std::size_t got = reader.read(data.data() + filled, data.size() - filled);
         if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
+        filled += got;
     }
     data.resize(filled);
-    if (filled > static_cast<std::size_t>(maximum)) fail(message::fileOverLimit);
+    reader.finish();
     return data;
 }
 

@@ -36,8 +36,8 @@ protected:
 };
 
 TEST_F(HeartbeatTest, RoundTripsAndOmitsAMissingIssue) {
-    ServiceHeartbeat heartbeat{workspace.configuration().id, Timestamp{123.5}, 42, 7, 2,
-                               std::nullopt};
+    ServiceHeartbeat heartbeat{
+        workspace.configuration().id, Timestamp{123.5}, 42, 7, 2, std::nullopt};
     workspace.saveHeartbeat(heartbeat);
     EXPECT_EQ(readFile(file).find("issue"), std::string::npos);
     auto back = workspace.heartbeat();

@@ -122,8 +122,9 @@ TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndex) {
     put(".hidden/secret.md", "hidden");
     put(".hidden.md", "hidden");
     const auto index = workspace.rebuildIndex();
-    EXPECT_EQ(paths(index), (std::vector<std::string>{relative("exact.md"), relative("linked/one.md"),
-                                                      relative("linked/two.md")}));
+    EXPECT_EQ(paths(index),
+              (std::vector<std::string>{relative("exact.md"), relative("linked/one.md"),
+                                        relative("linked/two.md")}));
     // over.md, latin1.md, bad\xff.md, the other\xfe folder once, and the link.
     EXPECT_EQ(index.skipped, 5);
 }
@@ -138,7 +139,8 @@ TEST_F(KnowledgeIndexTest, KeepsToTheDocumentAndByteBudgets) {
     // 64 files fill the 16 MiB budget but for 10 bytes: a 20-byte file no longer fits, a
     // 10-byte file after it still does.
     put("big/100.md", std::string(262134, 'b'));
-    for (int i = 101; i < 164; ++i) put("big/" + std::to_string(i) + ".md", std::string(262144, 'b'));
+    for (int i = 101; i < 164; ++i)
+        put("big/" + std::to_string(i) + ".md", std::string(262144, 'b'));
     put("big/200.md", std::string(20, 's'));
     put("big/300.md", std::string(10, 's'));
     index = workspace.rebuildIndex();
@@ -180,17 +182,19 @@ TEST_F(KnowledgeIndexTest, AFileOfAnotherUserFailsTheWholeRebuild) {
     workspace.rebuildIndex();
     const std::string before = readFile(indexFile);
     fs::create_hard_link(foreign, knowledge / "notes/foreign.md");
-    EXPECT_EQ(messageOf([&] { workspace.rebuildIndex(); }), "文件类型、归属或大小不符合工作站要求。");
+    EXPECT_EQ(messageOf([&] { workspace.rebuildIndex(); }),
+              "文件类型、归属或大小不符合工作站要求。");
     EXPECT_EQ(readFile(indexFile), before);
     fs::remove(knowledge / "notes/foreign.md");
 }
 
 TEST_F(KnowledgeIndexTest, LoadingRefusesBrokenIndexes) {
     EXPECT_EQ(messageOf([&] { workspace.loadIndex(); }), "文件无法读取，请检查目录和权限。");
-    for (const char* broken : {"{", R"({"documents":[],"skipped":0})",
-                               R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
-                               R"({"documents":[],"skipped":"0","updatedAt":1})",
-                               R"({"documents":[],"skipped":0,"updatedAt":1} trailing)"}) {
+    for (const char* broken :
+         {"{", R"({"documents":[],"skipped":0})",
+          R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
+          R"({"documents":[],"skipped":"0","updatedAt":1})",
+          R"({"documents":[],"skipped":0,"updatedAt":1} trailing)"}) {
         writeFile(indexFile, broken);
         EXPECT_EQ(messageOf([&] { workspace.loadIndex(); }),
                   "工作站文件格式有误。原始资料已保留，请勿重新初始化。")
@@ -205,13 +209,15 @@ TEST_F(KnowledgeIndexTest, DocumentURLsStayInsideTheKnowledgeFolder) {
     const IndexedDocument inside{relative("notes/a.md"), "", ""};
     EXPECT_EQ(workspace.documentURL(inside), knowledge / "notes/a.md");
     const std::string outside = "来源不在本工作站知识库内。";
-    for (const std::string& path : {relative("../station.json"), relative("notes/../../x.md"),
-                                    std::string("station.json"), std::string("/etc/passwd"),
-                                    relative("")}) {
+    for (const std::string& path :
+         {relative("../station.json"), relative("notes/../../x.md"), std::string("station.json"),
+          std::string("/etc/passwd"), relative("")}) {
         EXPECT_EQ(messageOf([&] { workspace.documentURL({path, "", ""}); }), outside) << path;
     }
     fs::create_directory_symlink(dir.path(), knowledge / "escape");
-    EXPECT_EQ(messageOf([&] { workspace.documentURL({relative("escape/x.md"), "", ""}); }),
+    EXPECT_EQ(messageOf([&] {
+                  workspace.documentURL({relative("escape/x.md"), "", ""});
+              }),
               "数据路径不能经过符号链接，请选择真实目录。");
 }
 
@@ -227,12 +233,12 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
     EXPECT_EQ(found.front().relativePath, "p/100");
     EXPECT_EQ(found.back().relativePath, "p/149");
     EXPECT_EQ(index.search("café").size(), 50u);
-    EXPECT_TRUE(index.search("cafe").empty());           // accents count
-    EXPECT_EQ(index.search("ｗｉｄｅ").size(), 1u);      // fullwidth folds to fullwidth
+    EXPECT_TRUE(index.search("cafe").empty());       // accents count
+    EXPECT_EQ(index.search("ｗｉｄｅ").size(), 1u);  // fullwidth folds to fullwidth
     EXPECT_EQ(index.search("ｗｉｄｅ")[0].relativePath, "q/2");
     EXPECT_EQ(index.search("kELVIN").size(), 1u);  // the Kelvin sign folds to "k"
     EXPECT_TRUE(index.search(" \n\t").empty());
-    EXPECT_TRUE(index.search("p/1").empty());            // paths are not searched
+    EXPECT_TRUE(index.search("p/1").empty());  // paths are not searched
     EXPECT_EQ(index.search("标").size(), 50u);
 }
 

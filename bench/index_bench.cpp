@@ -1,0 +1,171 @@
+// Measures the knowledge index on a full knowledge base (1,000 notes, 16 MB of mixed Chinese
+// and English text) side by side with ripgrep reading the same files, and prints a table of
+// times, their ratio to ripgrep and the target ratio. Not a test: it asserts nothing.
+//
+//   ostrak_index_bench            run everything and print the table
+//   ostrak_index_bench --rebuild-once ROOT   (internal) open ROOT, rebuild once, exit
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ostrak/core.hpp"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int noteCount = 1000;
+constexpr std::size_t noteBytes = 16000;
+constexpr int repetitions = 15;
+
+const std::vector<std::string> chineseWords = {
+    "知识", "工作站", "笔记", "索引", "后台", "服务", "模型", "数据", "目录", "权限", "安全",
+    "检索", "文件",   "用户", "系统", "项目", "会议", "计划", "总结", "问题", "方案", "测试"};
+const std::vector<std::string> englishWords = {
+    "knowledge", "station", "note",   "index",  "service", "model",   "data",    "folder",
+    "secure",    "search",  "file",   "user",   "system",  "project", "meeting", "plan",
+    "summary",   "issue",   "design", "review", "Linux",   "Markdown"};
+
+std::string makeNote(int number, std::mt19937& random) {
+    std::string note = "# 笔记 " + std::to_string(number) + " Weekly Review\n\n";
+    while (note.size() < noteBytes - 200) {
+        std::string line;
+        for (int word = 0; word < 12; ++word) {
+            const bool chinese = random() % 2 == 0;
+            const auto& words = chinese ? chineseWords : englishWords;
+            line += words[random() % words.size()];
+            if (!chinese) line += ' ';
+        }
+        if (random() % 8 == 0) line += " see docs/plans/" + std::to_string(random() % 100) + ".md";
+        note += line + "\n";
+    }
+    note.resize(noteBytes - 1);
+    // Keep the cut on a character boundary.
+    while (!note.empty() && (static_cast<unsigned char>(note.back()) & 0xC0) == 0x80)
+        note.pop_back();
+    if (!note.empty() && static_cast<unsigned char>(note.back()) >= 0xC0) note.pop_back();
+    note += '\n';
+    return note;
+}
+
+double millisecondsOf(const std::function<void()>& action) {
+    std::vector<double> runs;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto start = Clock::now();
+        action();
+        runs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
+}
+
+double ripgrepMilliseconds(const fs::path& folder) {
+    const std::string command =
+        "rg -j1 -c -i zzqqxxmissing '" + folder.native() + "' >/dev/null 2>&1";
+    return millisecondsOf([&] { (void)!std::system(command.c_str()); });
+}
+
+// The peak resident size (VmHWM) of this process so far, in kB.
+long peakKilobytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long peak = -1;
+    while (status && std::fgets(line, sizeof line, status)) {
+        if (std::sscanf(line, "VmHWM: %ld kB", &peak) == 1) break;
+    }
+    if (status) std::fclose(status);
+    return peak;
+}
+
+// A fresh process (not a fork, whose counted pages would be this one's) reports its own peak.
+long childPeakKilobytes(const char* self, const fs::path& root) {
+    const std::string command = std::string(self) + " --rebuild-once '" + root.native() + "'";
+    std::FILE* child = ::popen(command.c_str(), "r");
+    long peak = -1;
+    if (child && std::fscanf(child, "%ld", &peak) != 1) peak = -1;
+    if (child) ::pclose(child);
+    return peak;
+}
+
+struct Row {
+    std::string name;
+    double milliseconds;
+    double target;  // as a ratio to ripgrep; 0 when there is none
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--rebuild-once") {
+        ostrak::Workspace::open(argv[2]).rebuildIndex();
+        std::printf("%ld\n", peakKilobytes());
+        return 0;
+    }
+    const fs::path scratch =
+        fs::temp_directory_path() / ("ostrak-bench-" + std::to_string(::getpid()));
+    fs::create_directories(scratch);
+    auto workspace = ostrak::Workspace::create(scratch / "station", "基准");
+    std::mt19937 random(20261206);
+    std::size_t total = 0;
+    for (int i = 0; i < noteCount; ++i) {
+        const std::string note = makeNote(i, random);
+        total += note.size();
+        ostrak::SafeFiles::writeData(
+            note, workspace.knowledgeURL() / "notes" / (std::to_string(100000 + i) + ".md"), true);
+    }
+
+    std::vector<Row> rows;
+    const double ripgrep = ripgrepMilliseconds(workspace.knowledgeURL());
+    rows.push_back({"rg -j1 -c -i (reference)", ripgrep, 0});
+
+    const fs::path indexFile = workspace.root() / "system/indexes/knowledge.json";
+    rows.push_back({"first rebuild (writes the index)", millisecondsOf([&] {
+                        fs::remove(indexFile);
+                        workspace.rebuildIndex();
+                    }),
+                    0});
+    rows.push_back({"unchanged rebuild", millisecondsOf([&] { workspace.rebuildIndex(); }), 3});
+    int added = 0;
+    rows.push_back({"rebuild after one new note", millisecondsOf([&] {
+                        workspace.writeNote("新笔记 " + std::to_string(++added), "one more 笔记");
+                        workspace.rebuildIndex();
+                    }),
+                    6});
+    ostrak::KnowledgeIndex index;
+    rows.push_back({"loadIndex", millisecondsOf([&] { index = workspace.loadIndex(); }), 2});
+    std::size_t hits = 0;
+    rows.push_back({"search Chinese word (工作站)",
+                    millisecondsOf([&] { hits += index.search("工作站").size(); }), 1});
+    rows.push_back({"search English word (KNOWLEDGE)",
+                    millisecondsOf([&] { hits += index.search("KNOWLEDGE").size(); }), 1});
+    rows.push_back({"search missing word",
+                    millisecondsOf([&] { hits += index.search("zzqqxxmissing").size(); }), 1});
+
+    workspace.rebuildIndex();  // leave the index current for the memory run
+    const long peak = childPeakKilobytes(argv[0], workspace.root());
+
+    std::printf(
+        "Knowledge base: %d notes, %.1f MB of text, %zu documents indexed, index file %.1f MB\n\n",
+        noteCount + added, total / 1e6, index.documents.size(),
+        static_cast<double>(fs::file_size(indexFile)) / 1e6);
+    std::printf("| operation | median ms | x ripgrep | target |\n|---|---:|---:|---:|\n");
+    for (const auto& row : rows) {
+        std::printf("| %s | %.1f | %.2f | %s |\n", row.name.c_str(), row.milliseconds,
+                    row.milliseconds / ripgrep,
+                    row.target > 0
+                        ? ("<= " + std::to_string(static_cast<int>(row.target)) + "x").c_str()
+                        : "");
+    }
+    std::printf("| peak RSS of one unchanged rebuild (separate process) | %.1f MB | | <= 48 MB |\n",
+                static_cast<double>(peak) / 1024.0);
+    if (!std::getenv("OSTRAK_BENCH_KEEP")) fs::remove_all(scratch);
+    return hits == 0 ? 1 : 0;
+}

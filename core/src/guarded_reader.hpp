@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ostrak/types.hpp"
+#include "unique_fd.hpp"
+
+namespace ostrak::SafeFiles {
+
+// The guarded read of one file, for callers that consume it piece by piece. Opening makes every
+// check of readData: ancestors, no link as the last component, a regular file of the real user,
+// at most `maximum` bytes by fstat (same messages). Reading hands out at most `maximum` + 1
+// bytes in all; finish() then refuses a file that grew past `maximum`. The descriptor is
+// closed when the reader goes.
+class GuardedReader {
+public:
+    GuardedReader(const Path& path, std::int64_t maximum);
+
+    std::int64_t size() const noexcept { return m_size; }
+    // Up to `length` bytes into `buffer`; 0 at the end. A read failure is the platform's error.
+    std::size_t read(char* buffer, std::size_t length);
+    void finish() const;
+
+private:
+    UniqueFd m_fd;
+    std::int64_t m_size = 0;
+    std::int64_t m_maximum = 0;
+    std::int64_t m_consumed = 0;
+};
+
+}  // namespace ostrak::SafeFiles
