@@ -1,0 +1,185 @@
+// The real OstrakService program, started as a child process on temporary workstations.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "child_process.hpp"
+#include "ostrak/core.hpp"
+#include "temp_dir.hpp"
+
+namespace ostrak {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::eventually;
+using testing::runToEnd;
+
+const std::string program = OSTRAK_SERVICE_PROGRAM;
+const std::string startupLine = "plovik后台启动失败，请在管理 APP 中检查安装状态。\n";
+const std::string writeLine = "工作站状态写入失败。\n";
+const std::string indexingIssue = "知识索引失败。请在 APP 中检查数据位置和权限。";
+
+class ServiceProgram : public ::testing::Test {
+protected:
+    testing::TempHome home;
+    testing::TempDir dir;
+    Workspace workspace = Workspace::create(dir / "station", "站");
+    Path heartbeatFile = workspace.root() / "system/state/heartbeat.json";
+    Path indexFile = workspace.root() / "system/indexes/knowledge.json";
+
+    std::vector<std::string> rootArguments(const char* mode) const {
+        return {"--root", workspace.root().native(), mode};
+    }
+    std::optional<ServiceHeartbeat> heartbeat() const {
+        try {
+            return workspace.heartbeat();
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+    bool freshHeartbeatFrom(pid_t pid) const {
+        const auto current = heartbeat();
+        return current && current->pid == pid && current->isFresh(Timestamp::now());
+    }
+    void expectStoppedHeartbeat() const {
+        const auto last = heartbeat();
+        ASSERT_TRUE(last);
+        EXPECT_EQ(last->pid, 0);
+        EXPECT_EQ(last->indexed, 0);
+        EXPECT_EQ(last->skipped, 0);
+        EXPECT_FALSE(last->issue);
+        EXPECT_LT(last->timestamp.seconds, -60000000000.0);
+        EXPECT_EQ(last->stationID, workspace.configuration().id);
+    }
+};
+
+TEST_F(ServiceProgram, WithoutAWorkstationRefusesToStartAndCreatesNothing) {
+    const auto result = runToEnd(program, {});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.standardError, startupLine);
+    EXPECT_EQ(testing::entries(home.path()), std::vector<std::string>{});
+}
+
+TEST_F(ServiceProgram, RefusesOtherCommandLines) {
+    const std::string root = workspace.root().native();
+    using Arguments = std::vector<std::string>;
+    for (const Arguments& arguments :
+         {Arguments{"--root", root}, Arguments{"--root", root, "--once", "--run"},
+          Arguments{"--root", root, "--now"}, Arguments{"--once", root, "--root"},
+          Arguments{root, "--root", "--once"}}) {
+        const auto result = runToEnd(program, arguments);
+        EXPECT_EQ(result.status, 1) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(result.standardError, startupLine);
+    }
+    EXPECT_FALSE(fs::exists(heartbeatFile));
+    EXPECT_FALSE(fs::exists(indexFile));
+}
+
+TEST_F(ServiceProgram, OnePassIndexesAndWritesACurrentHeartbeat) {
+    workspace.writeNote("周报", "本周完成");
+    fs::remove_all(workspace.root() / "system/logs");  // restored at start
+    const auto result = runToEnd(program, rootArguments("--once"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.standardError, "");
+    const auto index = workspace.loadIndex();
+    ASSERT_EQ(index.documents.size(), 1u);
+    EXPECT_EQ(index.documents[0].title, "周报");
+    const auto last = heartbeat();
+    ASSERT_TRUE(last);
+    EXPECT_TRUE(last->isFresh(Timestamp::now()));
+    EXPECT_GT(last->pid, 0);
+    EXPECT_EQ(last->indexed, 1);
+    EXPECT_FALSE(last->issue);
+    EXPECT_TRUE(fs::is_directory(workspace.root() / "system/logs"));
+}
+
+TEST_F(ServiceProgram, OnePassWithAnUnreadableFolderReportsTheIssue) {
+    if (testing::runningAsRoot()) GTEST_SKIP() << "root ignores permission bits";
+    fs::create_directories(workspace.knowledgeURL() / "inbox/locked");
+    ::chmod((workspace.knowledgeURL() / "inbox/locked").c_str(), 0);
+    const auto result = runToEnd(program, rootArguments("--once"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.standardError, startupLine);
+    const auto last = heartbeat();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->issue, indexingIssue);
+    EXPECT_EQ(last->indexed, 0);
+}
+
+TEST_F(ServiceProgram, ServesTheWorkstationOfThePointerUntilSignalled) {
+    Installation::save(workspace);
+    for (const int stop : {SIGTERM, SIGINT}) {
+        ChildProcess service(program, {});
+        ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(service.pid()); }, 10s));
+        service.signal(stop);
+        EXPECT_EQ(service.wait(10s), 0);
+        EXPECT_EQ(service.standardError(), "");
+        expectStoppedHeartbeat();
+    }
+}
+
+TEST_F(ServiceProgram, ASecondServiceStopsAtTheLock) {
+    ChildProcess first(program, rootArguments("--run"));
+    ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(first.pid()); }, 10s));
+    const auto second = runToEnd(program, rootArguments("--run"));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.standardError, startupLine);
+    // The first one keeps its heartbeat going: a newer one arrives within a tick.
+    const auto before = heartbeat()->timestamp;
+    EXPECT_TRUE(eventually([&] { return heartbeat() && heartbeat()->timestamp > before; }, 8s));
+    EXPECT_TRUE(first.running());
+}
+
+TEST_F(ServiceProgram, TheLockOfAKilledServiceIsFreeAtOnce) {
+    {
+        ChildProcess first(program, rootArguments("--run"));
+        ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(first.pid()); }, 10s));
+        first.signal(SIGKILL);
+        EXPECT_EQ(first.wait(5s), -1);
+    }
+    const auto next = runToEnd(program, rootArguments("--once"));
+    EXPECT_EQ(next.status, 0);
+    EXPECT_EQ(next.standardError, "");
+}
+
+TEST_F(ServiceProgram, KeepsRunningWhileTheStateFolderRefusesWrites) {
+    if (testing::runningAsRoot()) GTEST_SKIP() << "root ignores permission bits";
+    ChildProcess service(program, rootArguments("--run"));
+    ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(service.pid()); }, 10s));
+    const Path state = workspace.root() / "system/state";
+    ::chmod(state.c_str(), 0500);
+    EXPECT_TRUE(eventually([&] { return service.standardError() == writeLine + writeLine; }, 13s))
+        << service.standardError();
+    EXPECT_TRUE(service.running());
+    ::chmod(state.c_str(), 0700);
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(10s), 0);
+    expectStoppedHeartbeat();
+}
+
+TEST_F(ServiceProgram, FindsANewNoteOnItsOwnWithinAboutThirtyFiveSeconds) {
+    ChildProcess service(program, rootArguments("--run"));
+    ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(service.pid()); }, 10s));
+    const Path note = workspace.writeNote("新笔记", "后台自己找到");
+    const std::string relative = note.native().substr(workspace.root().native().size() + 1);
+    const auto inIndex = [&] {
+        try {
+            for (const auto& document : workspace.loadIndex().documents) {
+                if (document.relativePath == relative) return true;
+            }
+        } catch (...) {
+        }
+        return false;
+    };
+    EXPECT_TRUE(eventually(inIndex, 40s));
+    EXPECT_TRUE(eventually([&] { return heartbeat() && heartbeat()->indexed == 1; }, 6s));
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(10s), 0);
+}
+
+}  // namespace
+}  // namespace ostrak
