@@ -3,7 +3,9 @@
 // times, their ratio to ripgrep and the target ratio. Not a test: it asserts nothing.
 //
 //   ostrak_index_bench            run everything and print the table
-//   ostrak_index_bench --rebuild-once ROOT   (internal) open ROOT, rebuild once, exit
+//   ostrak_index_bench --make-base DIR      only create the workstation DIR/station with the
+//                                            knowledge base (for measuring the service)
+//   ostrak_index_bench --rebuild-once ROOT   (internal) open ROOT, rebuild once, print VmHWM
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,8 +111,10 @@ int main(int argc, char** argv) {
         std::printf("%ld\n", peakKilobytes());
         return 0;
     }
+    const bool onlyBase = argc == 3 && std::string(argv[1]) == "--make-base";
     const fs::path scratch =
-        fs::temp_directory_path() / ("ostrak-bench-" + std::to_string(::getpid()));
+        onlyBase ? fs::path(argv[2])
+                 : fs::temp_directory_path() / ("ostrak-bench-" + std::to_string(::getpid()));
     fs::create_directories(scratch);
     auto workspace = ostrak::Workspace::create(scratch / "station", "基准");
     std::mt19937 random(20261206);
@@ -121,6 +125,7 @@ int main(int argc, char** argv) {
         ostrak::SafeFiles::writeData(
             note, workspace.knowledgeURL() / "notes" / (std::to_string(100000 + i) + ".md"), true);
     }
+    if (onlyBase) return 0;
 
     std::vector<Row> rows;
     const double ripgrep = ripgrepMilliseconds(workspace.knowledgeURL());

@@ -200,6 +200,15 @@ KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
     return index;
 }
 
+std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {
+    std::int64_t count = 0;
+    walkStoredIndex(stored, [&](const DocumentView&) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
 std::optional<Timestamp> indexjson::storedTimeIfEquivalent(
     const Bytes& stored, const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
     std::size_t next = 0;

@@ -23,4 +23,8 @@ std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 const std::vector<IndexedDocument>& documents,
                                                 std::int64_t skipped);
 
+// How many documents a well-formed stored index holds (views only, nothing copied). Throws when
+// it is not a well-formed index.
+std::int64_t storedDocumentCount(const Bytes& stored);
+
 }  // namespace ostrak::indexjson

@@ -14,6 +14,7 @@ void appendJsonString(Bytes& output, std::string_view value) {
 }
 
 void JsonWriter::newline() {
+    if (!m_pretty) return;
     m_output.push_back('\n');
     m_output.append(2 * m_firstInLevel.size(), ' ');
 }
@@ -62,7 +63,7 @@ JsonWriter& JsonWriter::endArray() {
 JsonWriter& JsonWriter::key(std::string_view name) {
     beforeValue();
     appendJsonString(m_output, name);
-    m_output.append(" : ");
+    m_output.append(m_pretty ? " : " : ":");
     m_afterKey = true;
     return *this;
 }
@@ -92,7 +93,7 @@ JsonWriter& JsonWriter::boolean(bool value) {
 }
 
 Bytes JsonWriter::take() {
-    m_output.push_back('\n');
+    if (m_pretty) m_output.push_back('\n');
     return std::move(m_output);
 }
 

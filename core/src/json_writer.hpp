@@ -13,6 +13,9 @@ namespace ostrak {
 // The caller gives members in sorted key order; "/" in strings is written as "\/".
 class JsonWriter {
 public:
+    // A compact writer puts no white space at all (the diagnostics export).
+    explicit JsonWriter(bool pretty = true) : m_pretty(pretty) {}
+
     JsonWriter& beginObject();
     JsonWriter& endObject();
     JsonWriter& beginArray();
@@ -33,6 +36,7 @@ private:
     Bytes m_output;
     std::vector<bool> m_firstInLevel;
     bool m_afterKey = false;
+    bool m_pretty = true;
 };
 
 // Appends the JSON string literal of `value` (quotes included) with "/" escaped.

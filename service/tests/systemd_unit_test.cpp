@@ -43,8 +43,8 @@ TEST(SystemdUnit, RunsTheServiceOfThePointerAndStopsItCleanly) {
     testing::TempHome home;
     testing::TempDir dir;
     const auto prefix = dir / "prefix";
-    const auto install = runToEnd("/usr/bin/cmake",
-                                  {"--install", OSTRAK_BUILD_DIR, "--prefix", prefix.native()}, 120s);
+    const auto install = runToEnd(
+        "/usr/bin/cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", prefix.native()}, 120s);
     ASSERT_EQ(install.status, 0) << install.standardError;
     const auto unitFile = prefix / "share/plovik" / unitName;
     ASSERT_TRUE(fs::exists(unitFile));
@@ -79,8 +79,8 @@ TEST(SystemdUnit, RunsTheServiceOfThePointerAndStopsItCleanly) {
         20s));
     const auto first = heartbeat();
     ASSERT_TRUE(first);
-    EXPECT_TRUE(eventually([&] { return heartbeat() && heartbeat()->timestamp > first->timestamp; },
-                           8s));
+    EXPECT_TRUE(
+        eventually([&] { return heartbeat() && heartbeat()->timestamp > first->timestamp; }, 8s));
     EXPECT_EQ(systemctl({"is-enabled", unitName}).status, 0);
 
     const auto disabled = systemctl({"disable", "--now", unitName});

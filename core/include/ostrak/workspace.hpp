@@ -54,6 +54,10 @@ public:
     // The stored heartbeat, refused when another station wrote it.
     ServiceHeartbeat heartbeat() const;
 
+    // Compact JSON for support: version, schema, system, service freshness and the number of
+    // indexed documents (left out when the index cannot be read). Nothing personal.
+    Bytes diagnosticReport() const;
+
 private:
     Workspace(Path root, StationConfiguration configuration);
 

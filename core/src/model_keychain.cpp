@@ -1,0 +1,168 @@
+// API keys in the Secret Service (GNOME Keyring, KeePassXC, KWallet) through libsecret: one
+// item per station and provider, found by its "service" and "account" attributes. No call ever
+// asks the keyring to unlock (no prompt can hang a call): a locked keyring is a failure.
+#include <libsecret/secret.h>
+
+#include <memory>
+
+#include "ostrak/error.hpp"
+#include "ostrak/models.hpp"
+#include "text.hpp"
+
+namespace ostrak::ModelKeychain {
+
+namespace {
+
+constexpr const char* serviceName = "cn.trenzo.workstation.models";
+constexpr std::size_t minimumKeyBytes = 8;
+constexpr std::size_t maximumKeyBytes = 4096;
+const std::string invalidKey = "API Key 格式不正确。";
+const std::string saveRefused = "钥匙串未允许保存密钥。";
+const std::string updateRefused = "钥匙串未允许更新密钥。";
+const std::string removeRefused = "钥匙串密钥未能删除。";
+const std::string readRefused = "请先保存 API Key，并允许访问本机钥匙串。";
+
+const SecretSchema* schema() {
+    // Items are matched by their attributes alone, whatever schema name another tool gave them.
+    static const SecretSchema itemSchema = {serviceName,
+                                            SECRET_SCHEMA_DONT_MATCH_NAME,
+                                            {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                             {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                             {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                            0,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr};
+    return &itemSchema;
+}
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct TableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+struct ListFree {
+    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+};
+struct ValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+template <class T>
+using Object = std::unique_ptr<T, ObjectUnref>;
+using Attributes = std::unique_ptr<GHashTable, TableUnref>;
+using Items = std::unique_ptr<GList, ListFree>;
+using Value = std::unique_ptr<SecretValue, ValueUnref>;
+
+// Collects a GError and frees it; the operations only ask whether there was one.
+class Failure {
+public:
+    ~Failure() {
+        if (m_error) g_error_free(m_error);
+    }
+    GError** out() { return &m_error; }
+    explicit operator bool() const { return m_error != nullptr; }
+
+private:
+    GError* m_error = nullptr;
+};
+
+Attributes attributesFor(const Uuid& station, ModelProvider provider) {
+    const std::string account = station.text() + "." + std::string(ModelProviders::id(provider));
+    return Attributes(secret_attributes_build(schema(), "service", serviceName, "account",
+                                              account.c_str(), nullptr));
+}
+
+Object<SecretService> connect() {
+    Failure failure;
+    Object<SecretService> service(
+        secret_service_get_sync(static_cast<SecretServiceFlags>(SECRET_SERVICE_OPEN_SESSION |
+                                                                SECRET_SERVICE_LOAD_COLLECTIONS),
+                                nullptr, failure.out()));
+    if (failure) service.reset();
+    return service;
+}
+
+Items search(SecretService* service, GHashTable* attributes, bool loadSecrets, bool& failed) {
+    Failure failure;
+    GList* found = secret_service_search_sync(
+        service, schema(), attributes, loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : SECRET_SEARCH_ALL,
+        nullptr, failure.out());
+    failed = static_cast<bool>(failure);
+    return Items(found);
+}
+
+bool defaultCollectionUnlocked(SecretService* service) {
+    Failure failure;
+    Object<SecretCollection> collection(secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, failure.out()));
+    return !failure && collection && !secret_collection_get_locked(collection.get());
+}
+
+std::string_view validKey(std::string_view key) {
+    const std::string_view trimmed = text::trimmed(key);
+    if (trimmed.size() < minimumKeyBytes || trimmed.size() > maximumKeyBytes ||
+        text::hasControlOrFormat(trimmed)) {
+        throw OstrakError(invalidKey);
+    }
+    return trimmed;
+}
+
+}  // namespace
+
+void save(std::string_view key, const Uuid& station, ModelProvider provider) {
+    const std::string trimmed(validKey(key));
+    const auto service = connect();
+    if (!service) throw OstrakError(saveRefused);
+    const auto attributes = attributesFor(station, provider);
+    bool searchFailed = false;
+    const bool existed = search(service.get(), attributes.get(), false, searchFailed) != nullptr;
+    const std::string& refused = existed ? updateRefused : saveRefused;
+    if (searchFailed || !defaultCollectionUnlocked(service.get())) throw OstrakError(refused);
+
+    const std::string label =
+        "plovik API Key (" + std::string(ModelProviders::name(provider)) + ")";
+    const Value value(
+        secret_value_new(trimmed.data(), static_cast<gssize>(trimmed.size()), "text/plain"));
+    Failure failure;
+    // Storing with the same attributes replaces the item already there.
+    const bool stored = secret_service_store_sync(service.get(), schema(), attributes.get(),
+                                                  SECRET_COLLECTION_DEFAULT, label.c_str(),
+                                                  value.get(), nullptr, failure.out());
+    if (!stored || failure) throw OstrakError(refused);
+}
+
+std::string read(const Uuid& station, ModelProvider provider) {
+    const auto service = connect();
+    if (!service) throw OstrakError(readRefused);
+    const auto attributes = attributesFor(station, provider);
+    bool failed = false;
+    const Items items = search(service.get(), attributes.get(), true, failed);
+    if (failed) throw OstrakError(readRefused);
+    for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
+        const Value secret(secret_item_get_secret(static_cast<SecretItem*>(entry->data)));
+        if (!secret) continue;  // a locked item: its secret was not loaded
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(secret.get(), &length);
+        const std::string key(bytes, length);
+        if (!text::isValidUtf8(key)) break;
+        return key;
+    }
+    throw OstrakError(readRefused);
+}
+
+void remove(const Uuid& station, ModelProvider provider) {
+    const auto service = connect();
+    if (!service) throw OstrakError(removeRefused);
+    Failure failure;
+    // Nothing to clear is no failure: removing a key that is not there succeeds.
+    secret_service_clear_sync(service.get(), schema(), attributesFor(station, provider).get(),
+                              nullptr, failure.out());
+    if (failure) throw OstrakError(removeRefused);
+}
+
+}  // namespace ostrak::ModelKeychain

@@ -1,0 +1,29 @@
+// With no D-Bus session reachable (ctest points DBUS_SESSION_BUS_ADDRESS nowhere), every key
+// operation fails at once with its own message.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "ostrak/core.hpp"
+#include "test_messages.hpp"
+
+namespace ostrak {
+namespace {
+
+TEST(OfflineKeyring, EveryOperationFailsQuicklyWithItsMessage) {
+    const Uuid station = Uuid::random();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        messageOf([&] { ModelKeychain::save("sk-valid-key", station, ModelProvider::deepseek); }),
+        "钥匙串未允许保存密钥。");
+    EXPECT_EQ(messageOf([&] { ModelKeychain::read(station, ModelProvider::deepseek); }),
+              "请先保存 API Key，并允许访问本机钥匙串。");
+    EXPECT_EQ(messageOf([&] { ModelKeychain::remove(station, ModelProvider::deepseek); }),
+              "钥匙串密钥未能删除。");
+    EXPECT_EQ(messageOf([&] { ModelConnection::test(ModelProvider::zhipu, "glm-4.7", station); }),
+              "请先保存 API Key，并允许访问本机钥匙串。");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace ostrak
