@@ -11,6 +11,7 @@
 #include "guarded_reader.hpp"
 #include "json_escape.hpp"
 #include "json_writer.hpp"
+#include "streamed_write.hpp"
 
 namespace ostrak {
 
@@ -61,6 +62,38 @@ public:
 private:
     Bytes& m_output;
 };
+
+// An Appender that hands its text on in 64 KiB pieces.
+class ChunkedAppender {
+public:
+    explicit ChunkedAppender(const SafeFiles::ChunkWriter& write) : m_write(write) {
+        m_buffer.reserve(capacity + 4096);
+    }
+    bool raw(std::string_view piece) {
+        m_buffer.append(piece);
+        if (m_buffer.size() >= capacity) flush();
+        return true;
+    }
+    bool string(std::string_view value) {
+        escapeJsonString(value, [this](std::string_view piece) { return raw(piece); });
+        return true;
+    }
+    void flush() {
+        m_write(m_buffer);
+        m_buffer.clear();
+    }
+
+private:
+    static constexpr std::size_t capacity = 65536;
+    const SafeFiles::ChunkWriter& m_write;
+    Bytes m_buffer;
+};
+
+std::string timeText(Timestamp updatedAt) {
+    JsonWriter time;
+    time.number(updatedAt.seconds);
+    return time.output() + "\n}\n";
+}
 
 // How many of 16 leading bytes of text equal the stored bytes and need no escaping (16 when
 // all do).
@@ -200,6 +233,15 @@ KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
     return index;
 }
 
+void indexjson::write(const KnowledgeIndex& index, const Path& file) {
+    SafeFiles::writeStreamed(file, false, [&](const SafeFiles::ChunkWriter& write) {
+        ChunkedAppender appender(write);
+        emitUntilTime(index.documents, index.skipped, appender);
+        appender.raw(timeText(index.updatedAt));
+        appender.flush();
+    });
+}
+
 std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {
     std::int64_t count = 0;
     walkStoredIndex(stored, [&](const DocumentView&) {
@@ -229,10 +271,7 @@ Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
     output.reserve(textBytes + textBytes / 8 + 256);
     Appender appender(output);
     emitUntilTime(index.documents, index.skipped, appender);
-    JsonWriter time;
-    time.number(index.updatedAt.seconds);
-    output.append(time.output()).append("\n}\n");
-    return output;
+    return output.append(timeText(index.updatedAt));
 }
 
 std::optional<Timestamp> indexjson::storedTimeIfIdentical(

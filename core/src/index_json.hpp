@@ -23,6 +23,10 @@ std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 const std::vector<IndexedDocument>& documents,
                                                 std::int64_t skipped);
 
+// Stores the index (replacing the file) in the form JsonCodec<KnowledgeIndex>::encode gives,
+// written through in pieces rather than built whole in memory first.
+void write(const KnowledgeIndex& index, const Path& file);
+
 // How many documents a well-formed stored index holds (views only, nothing copied). Throws when
 // it is not a well-formed index.
 std::int64_t storedDocumentCount(const Bytes& stored);

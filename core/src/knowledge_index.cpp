@@ -229,7 +229,7 @@ KnowledgeIndex Workspace::rebuildIndex() const {
         return std::move(*stored);
     }
     KnowledgeIndex index{std::move(documents), builder.skipped(), startedAt};
-    SafeFiles::write(index, file, false);
+    indexjson::write(index, file);
     return index;
 }
 

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <system_error>
 
 #include "guarded_reader.hpp"
 #include "messages.hpp"
 #include "ostrak/uuid.hpp"
 #include "paths.hpp"
+#include "streamed_write.hpp"
 #include "unique_fd.hpp"
 
 namespace ostrak::SafeFiles {
@@ -57,7 +59,7 @@ private:
     bool m_published = false;
 };
 
-void writeAll(int descriptor, const Bytes& data) {
+void writeAll(int descriptor, std::string_view data) {
     const char* next = data.data();
     std::size_t left = data.size();
     while (left > 0) {
@@ -184,7 +186,8 @@ Bytes readData(const Path& path, std::int64_t maximum) {
     return data;
 }
 
-void writeData(const Bytes& data, const Path& destination, bool exclusive) {
+void writeStreamed(const Path& destination, bool exclusive,
+                   const std::function<void(const ChunkWriter&)>& produce) {
     checkAncestors(destination);
     const Path target = paths::standardized(destination);
     const Path directory = target.parent_path();
@@ -195,7 +198,7 @@ void writeData(const Bytes& data, const Path& destination, bool exclusive) {
     }
 
     TemporaryFile temporary(directory / (".ostrak-" + Uuid::random().text()));
-    writeAll(temporary.descriptor(), data);
+    produce([&](std::string_view chunk) { writeAll(temporary.descriptor(), chunk); });
     if (::fsync(temporary.descriptor()) != 0) throwErrno(errno);
 
     checkAncestors(target);  // a link planted while the data was written is still refused
@@ -206,6 +209,10 @@ void writeData(const Bytes& data, const Path& destination, bool exclusive) {
         temporary.published();
     }
     syncDirectory(directory);
+}
+
+void writeData(const Bytes& data, const Path& destination, bool exclusive) {
+    writeStreamed(destination, exclusive, [&](const ChunkWriter& write) { write(data); });
 }
 
 }  // namespace ostrak::SafeFiles

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "ostrak/types.hpp"
+
+namespace ostrak::SafeFiles {
+
+using ChunkWriter = std::function<void(std::string_view)>;
+
+// writeData for content produced piece by piece (the 16 MB index), so it never has to be held
+// whole in memory. `produce` hands each piece to the writer it is given; the guarantees are
+// writeData's: on any failure, the producer's exceptions included, the temporary file is gone
+// and the destination untouched.
+void writeStreamed(const Path& destination, bool exclusive,
+                   const std::function<void(const ChunkWriter&)>& produce);
+
+}  // namespace ostrak::SafeFiles
