@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ostrak/environment.hpp"
+#include "ostrak/models.hpp"
+
+namespace plovik {
+
+// The status of the per-user background agent as the service manager reports it.
+enum class AgentStatus { notRegistered, enabled, requiresApproval, notFound };
+
+// The login-agent facility: on Linux a systemd user unit.
+class AgentControl {
+public:
+    virtual ~AgentControl() = default;
+    virtual AgentStatus status() = 0;
+    // Registers and starts the agent; throws std::exception with the manager's description.
+    virtual void registerAgent() = 0;
+    // Stops and unregisters it; `done` runs later on the main thread with the outcome.
+    virtual void unregisterAgent(std::function<void(bool succeeded)> done) = 0;
+    // Shows where the user manages background items.
+    virtual void openSettings() = 0;
+};
+
+// Modal folder and file dialogs; nothing when the user cancels.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    virtual std::optional<QString> chooseFolder(const QString& confirmText, bool allowCreating) = 0;
+    virtual std::optional<QString> chooseSaveFile(const QString& proposedName) = 0;
+};
+
+// Opens a file or folder with the desktop's default application.
+class Opener {
+public:
+    virtual ~Opener() = default;
+    virtual void open(const QString& path) = 0;
+};
+
+// Everything the model asks of the platform, owned by the model. Tests put doubles here.
+struct PlatformServices {
+    std::unique_ptr<AgentControl> agent;
+    std::unique_ptr<FileDialogs> dialogs;
+    std::unique_ptr<Opener> opener;
+    // The absolute path of the running desktop program.
+    std::function<QString()> programPath;
+    std::function<ostrak::EnvironmentReport(const ostrak::Path&)> inspectEnvironment;
+    // The connection test (blocking; called off the main thread).
+    std::function<ostrak::ModelResult(ostrak::ModelProvider, const std::string&,
+                                      const ostrak::Uuid&)>
+        testConnection;
+
+    // The real services of this system.
+    static PlatformServices system();
+};
+
+}  // namespace plovik

@@ -1,0 +1,68 @@
+// Starting and stopping the background service through the login-agent facility.
+#include <QDir>
+#include <QPromise>
+
+#include "failure_text.hpp"
+#include "station_model.hpp"
+#include "synchronous_section.hpp"
+
+namespace plovik {
+
+using namespace ostrak;
+
+namespace {
+
+// The service may only be registered for an installed program: one run from a build or
+// download folder would leave a unit pointing at a file that can vanish.
+bool isInstalledProgram(const QString& program) {
+    const QString home = QDir::homePath();
+    return program.startsWith(QStringLiteral("/usr/")) ||
+           program.startsWith(QStringLiteral("/opt/")) ||
+           (!home.isEmpty() && home != QStringLiteral("/") &&
+            program.startsWith(home + QStringLiteral("/.local/")));
+}
+
+}  // namespace
+
+void StationModel::startService() {
+    const SynchronousSection section(*this);
+    if (!m_workspace || m_busy) return;
+    try {
+        if (!isInstalledProgram(m_services.programPath())) {
+            throw OstrakError("请先将plovik安装到 /usr、/opt 或 ~/.local，再启用后台服务。");
+        }
+        m_workspace->ensureDirectories();
+        if (m_services.agent->status() != AgentStatus::enabled) m_services.agent->registerAgent();
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+        return;
+    }
+    refresh();
+}
+
+QFuture<void> StationModel::stopService() {
+    if (m_busy) return QtFuture::makeReadyFuture();
+    setBusy(true);
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> finished = promise->future();
+    promise->start();
+    m_services.agent->unregisterAgent(
+        [this, promise, guard = QPointer<StationModel>(this)](bool succeeded) {
+            if (guard) {
+                if (succeeded) {
+                    refresh();
+                } else {
+                    setError(QStringLiteral("后台服务停止失败，请检查系统后台项目授权。"));
+                }
+                setBusy(false);
+            }
+            promise->finish();
+        });
+    return finished;
+}
+
+void StationModel::openAgentSettings() {
+    m_services.agent->openSettings();
+}
+
+}  // namespace plovik

@@ -1,0 +1,159 @@
+#include "station_model.hpp"
+
+#include <QDir>
+
+#include "failure_text.hpp"
+#include "synchronous_section.hpp"
+
+namespace plovik {
+
+using namespace ostrak;
+
+StationModel::StationModel(QObject* parent) : StationModel(PlatformServices::system(), parent) {}
+
+StationModel::StationModel(PlatformServices services, QObject* parent)
+    : QObject(parent),
+      m_services(std::move(services)),
+      m_name(QStringLiteral("我的工作站")),
+      m_location(QDir(QDir::homePath()).filePath(QStringLiteral("Plovik"))),
+      m_serviceStatus(QStringLiteral("尚未启用")),
+      m_modelName(QStringLiteral("deepseek-chat")) {
+    load();
+    refresh();
+    // The timer is a child: it goes with the model, so no tick outlives it.
+    m_timer = new QTimer(this);
+    m_timer->setInterval(refreshIntervalMs);
+    connect(m_timer, &QTimer::timeout, this, &StationModel::tick);
+    m_timer->start();
+}
+
+StationModel::~StationModel() = default;
+
+void StationModel::load() {
+    if (!Installation::hasSavedWorkspace()) return;
+    try {
+        Workspace loaded = Installation::load();
+        const QString root = QString::fromStdString(loaded.root().native());
+        const QString loadedName = QString::fromStdString(loaded.configuration().name);
+        setWorkspace(std::move(loaded));
+        setName(loadedName);
+        setLocation(root);
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+    }
+}
+
+void StationModel::tick() {
+    if (m_inSynchronousAction) return;
+    refresh();
+}
+
+bool StationModel::running() const {
+    return m_heartbeat && m_heartbeat->isFresh(Timestamp::now()) && m_heartbeat->pid > 0;
+}
+
+void StationModel::refresh() {
+    std::optional<ServiceHeartbeat> current;
+    if (m_workspace) {
+        try {
+            current = m_workspace->heartbeat();
+        } catch (...) {
+            // No heartbeat yet, another station's, or an unreadable one: simply none.
+        }
+    }
+    setHeartbeat(current);
+    const AgentStatus status = m_services.agent->status();
+    setRegistered(status == AgentStatus::enabled || status == AgentStatus::requiresApproval);
+    switch (status) {
+        case AgentStatus::notRegistered:
+            setServiceStatus(QStringLiteral("后台未启用"));
+            break;
+        case AgentStatus::enabled:
+            setServiceStatus(running() ? QStringLiteral("后台运行中")
+                                       : QStringLiteral("已启用，等待后台响应"));
+            break;
+        case AgentStatus::requiresApproval:
+            setServiceStatus(QStringLiteral("等待系统允许后台运行"));
+            break;
+        case AgentStatus::notFound:
+            setServiceStatus(QStringLiteral("后台组件未找到"));
+            break;
+    }
+}
+
+bool StationModel::stillOpen(const Uuid& station) const {
+    return m_workspace && m_workspace->configuration().id == station;
+}
+
+void StationModel::dismissError() {
+    m_error.reset();
+    emit errorChanged();
+}
+
+// Every assignment announces itself, even with an unchanged value: pages redraw from it.
+void StationModel::setWorkspace(std::optional<Workspace> workspace) {
+    m_workspace = std::move(workspace);
+    emit workspaceChanged();
+}
+void StationModel::setName(const QString& name) {
+    m_name = name;
+    emit nameChanged();
+}
+void StationModel::setLocation(const QString& location) {
+    m_location = location;
+    emit locationChanged();
+}
+void StationModel::setError(const QString& error) {
+    m_error = error;
+    emit errorChanged();
+}
+void StationModel::setNotice(const std::optional<QString>& notice) {
+    m_notice = notice;
+    emit noticeChanged();
+}
+void StationModel::setBusy(bool busy) {
+    m_busy = busy;
+    emit busyChanged();
+}
+void StationModel::setHeartbeat(const std::optional<ServiceHeartbeat>& heartbeat) {
+    m_heartbeat = heartbeat;
+    emit heartbeatChanged();
+}
+void StationModel::setServiceStatus(const QString& status) {
+    m_serviceStatus = status;
+    emit serviceStatusChanged();
+}
+void StationModel::setRegistered(bool registered) {
+    m_registered = registered;
+    emit registeredChanged();
+}
+void StationModel::setDocuments(std::vector<IndexedDocument> documents) {
+    m_documents = std::move(documents);
+    emit documentsChanged();
+}
+void StationModel::setQuery(const QString& query) {
+    m_query = query;
+    emit queryChanged();
+}
+void StationModel::setProvider(ModelProvider provider) {
+    m_provider = provider;
+    emit providerChanged();
+}
+void StationModel::setModelName(const QString& modelName) {
+    m_modelName = modelName;
+    emit modelNameChanged();
+}
+void StationModel::setSecret(const QString& secret) {
+    m_secret = secret;
+    emit secretChanged();
+}
+void StationModel::setModelResult(const std::optional<ModelResult>& result) {
+    m_modelResult = result;
+    emit modelResultChanged();
+}
+void StationModel::setKeyMessage(const QString& message) {
+    m_keyMessage = message;
+    emit keyMessageChanged();
+}
+
+}  // namespace plovik

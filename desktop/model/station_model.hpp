@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QFuture>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+#include <vector>
+
+#include "ostrak/core.hpp"
+#include "platform_services.hpp"
+
+namespace plovik {
+
+// The one state object of the desktop app. It lives on the main thread for the whole run; every
+// page reads its properties (each assignment emits its change signal, even with the same value)
+// and calls its actions. Actions never throw: failures end in `error`, successes in `notice`.
+// Only the index rebuild of saveNote()/search(), the connection test and the agent's
+// unregistration wait off the main thread; `busy` keeps those long actions from overlapping,
+// and after each wait the action checks, by station identifier, that the same workstation is
+// still open before it shows a result.
+class StationModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::optional<ostrak::Workspace> workspace READ workspace NOTIFY workspaceChanged)
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(QString location READ location NOTIFY locationChanged)
+    Q_PROPERTY(std::optional<QString> error READ error NOTIFY errorChanged)
+    Q_PROPERTY(std::optional<QString> notice READ notice NOTIFY noticeChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(
+        std::optional<ostrak::ServiceHeartbeat> heartbeat READ heartbeat NOTIFY heartbeatChanged)
+    Q_PROPERTY(QString serviceStatus READ serviceStatus NOTIFY serviceStatusChanged)
+    Q_PROPERTY(bool registered READ registered NOTIFY registeredChanged)
+    Q_PROPERTY(
+        std::vector<ostrak::IndexedDocument> documents READ documents NOTIFY documentsChanged)
+    Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
+    Q_PROPERTY(
+        ostrak::ModelProvider provider READ provider WRITE setProvider NOTIFY providerChanged)
+    Q_PROPERTY(QString modelName READ modelName WRITE setModelName NOTIFY modelNameChanged)
+    Q_PROPERTY(QString secret READ secret WRITE setSecret NOTIFY secretChanged)
+    Q_PROPERTY(std::optional<ostrak::ModelResult> modelResult READ modelResult WRITE setModelResult
+                   NOTIFY modelResultChanged)
+    Q_PROPERTY(QString keyMessage READ keyMessage WRITE setKeyMessage NOTIFY keyMessageChanged)
+    Q_PROPERTY(bool running READ running)
+
+public:
+    static constexpr int refreshIntervalMs = 3000;
+
+    explicit StationModel(QObject* parent = nullptr);
+    explicit StationModel(PlatformServices services, QObject* parent = nullptr);
+    ~StationModel() override;
+
+    const std::optional<ostrak::Workspace>& workspace() const { return m_workspace; }
+    const QString& name() const { return m_name; }
+    const QString& location() const { return m_location; }
+    const std::optional<QString>& error() const { return m_error; }
+    const std::optional<QString>& notice() const { return m_notice; }
+    bool busy() const { return m_busy; }
+    const std::optional<ostrak::ServiceHeartbeat>& heartbeat() const { return m_heartbeat; }
+    const QString& serviceStatus() const { return m_serviceStatus; }
+    bool registered() const { return m_registered; }
+    const std::vector<ostrak::IndexedDocument>& documents() const { return m_documents; }
+    const QString& query() const { return m_query; }
+    ostrak::ModelProvider provider() const { return m_provider; }
+    const QString& modelName() const { return m_modelName; }
+    const QString& secret() const { return m_secret; }
+    const std::optional<ostrak::ModelResult>& modelResult() const { return m_modelResult; }
+    const QString& keyMessage() const { return m_keyMessage; }
+    // A fresh heartbeat from a live process: judged anew on every read.
+    bool running() const;
+
+    // Fields the pages edit directly.
+    void setName(const QString& name);
+    void setQuery(const QString& query);
+    void setProvider(ostrak::ModelProvider provider);
+    void setModelName(const QString& modelName);
+    void setSecret(const QString& secret);
+    void setModelResult(const std::optional<ostrak::ModelResult>& result);
+    void setKeyMessage(const QString& message);
+    // The alert was dismissed.
+    void dismissError();
+
+    // Re-reads the heartbeat and the agent's status. Never fails.
+    void refresh();
+
+    // Workstation and knowledge.
+    void chooseLocation();
+    void install();
+    void openExisting();
+    void rename();
+    QFuture<bool> saveNote(const QString& title, const QString& body);
+    QFuture<void> search();
+    void openDocument(const ostrak::IndexedDocument& document);
+    void openFolder(const std::optional<QString>& folder);
+    void exportDiagnostics();
+    // Model key and connection test.
+    void saveKey();
+    void removeKey();
+    QFuture<void> test();
+    // Background service.
+    void startService();
+    QFuture<void> stopService();
+    void openAgentSettings();
+
+signals:
+    void workspaceChanged();
+    void nameChanged();
+    void locationChanged();
+    void errorChanged();
+    void noticeChanged();
+    void busyChanged();
+    void heartbeatChanged();
+    void serviceStatusChanged();
+    void registeredChanged();
+    void documentsChanged();
+    void queryChanged();
+    void providerChanged();
+    void modelNameChanged();
+    void secretChanged();
+    void modelResultChanged();
+    void keyMessageChanged();
+
+private:
+    class SynchronousSection;
+
+    void load();
+    void tick();
+    void setWorkspace(std::optional<ostrak::Workspace> workspace);
+    void setLocation(const QString& location);
+    void setError(const QString& error);
+    void setNotice(const std::optional<QString>& notice);
+    void setBusy(bool busy);
+    void setHeartbeat(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
+    void setServiceStatus(const QString& status);
+    void setRegistered(bool registered);
+    void setDocuments(std::vector<ostrak::IndexedDocument> documents);
+    bool stillOpen(const ostrak::Uuid& station) const;
+
+    PlatformServices m_services;
+    std::optional<ostrak::Workspace> m_workspace;
+    QString m_name;
+    QString m_location;
+    std::optional<QString> m_error;
+    std::optional<QString> m_notice;
+    bool m_busy = false;
+    std::optional<ostrak::ServiceHeartbeat> m_heartbeat;
+    QString m_serviceStatus;
+    bool m_registered = false;
+    std::vector<ostrak::IndexedDocument> m_documents;
+    QString m_query;
+    ostrak::ModelProvider m_provider = ostrak::ModelProvider::deepseek;
+    QString m_modelName;
+    QString m_secret;
+    std::optional<ostrak::ModelResult> m_modelResult;
+    QString m_keyMessage;
+    QTimer* m_timer = nullptr;
+    bool m_inSynchronousAction = false;
+};
+
+}  // namespace plovik

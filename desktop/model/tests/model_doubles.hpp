@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QTimer>
+
+#include <deque>
+#include <stdexcept>
+
+#include "platform_services.hpp"
+
+namespace plovik::testing {
+
+// An agent whose status the test sets, and which records what it was asked.
+class ScriptedAgent : public AgentControl {
+public:
+    AgentStatus current = AgentStatus::notRegistered;
+    std::optional<std::string> refuseRegistration;
+    bool unregisterSucceeds = true;
+    int registrations = 0;
+    int unregistrations = 0;
+    int settingsOpened = 0;
+
+    AgentStatus status() override { return current; }
+    void registerAgent() override {
+        if (refuseRegistration) throw std::runtime_error(*refuseRegistration);
+        ++registrations;
+        current = AgentStatus::enabled;
+    }
+    void unregisterAgent(std::function<void(bool)> done) override {
+        ++unregistrations;
+        QTimer::singleShot(0, [this, done] {
+            if (unregisterSucceeds) current = AgentStatus::notRegistered;
+            done(unregisterSucceeds);
+        });
+    }
+    void openSettings() override { ++settingsOpened; }
+};
+
+// Dialogs that give the answers queued by the test (nothing left: cancelled).
+class ScriptedDialogs : public FileDialogs {
+public:
+    std::deque<std::optional<QString>> folders;
+    std::deque<std::optional<QString>> files;
+    QStringList asked;
+
+    std::optional<QString> chooseFolder(const QString& confirmText, bool) override {
+        asked << confirmText;
+        return next(folders);
+    }
+    std::optional<QString> chooseSaveFile(const QString& proposedName) override {
+        asked << proposedName;
+        return next(files);
+    }
+
+private:
+    static std::optional<QString> next(std::deque<std::optional<QString>>& answers) {
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+class RecordingOpener : public Opener {
+public:
+    QStringList opened;
+    void open(const QString& path) override { opened << path; }
+};
+
+}  // namespace plovik::testing
