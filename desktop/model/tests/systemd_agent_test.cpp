@@ -1,0 +1,106 @@
+// The real login-agent control against a private systemd user manager (started by
+// scripts/test, announced in OSTRAK_TEST_PRIVATE_SYSTEMD), and the whole road: the model of an
+// app installed in ~/.local registers the unit, the service's heartbeats make it "running",
+// stopping leaves the stopped heartbeat.
+#include <QProcess>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "ostrak/core.hpp"
+#include "station_model.hpp"
+#include "systemd_agent_control.hpp"
+#include "temp_dir.hpp"
+
+using namespace ostrak;
+using namespace plovik;
+
+namespace {
+
+bool privateManager() { return qgetenv("OSTRAK_TEST_PRIVATE_SYSTEMD") == "1"; }
+
+int run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(180000);
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+}  // namespace
+
+class SystemdAgentTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ostrak::testing::TempHome> m_home;
+    QString m_prefix;
+    QString m_unitFile;
+
+private slots:
+    void init() {
+        if (!privateManager()) {
+            if (qgetenv("CI") == "true") QFAIL("scripts/test must provide a private systemd user manager under CI");
+            QSKIP("no private systemd user manager (scripts/test starts one where it can)");
+        }
+        m_home = std::make_unique<ostrak::testing::TempHome>();
+        m_prefix = QString::fromStdString((m_home->path() / ".local").native());
+        m_unitFile = m_prefix + "/share/plovik/" + SystemdAgentControl::unitName;
+        QCOMPARE(run("systemctl", {"--user", "set-environment", "HOME=" + QDir::homePath(),
+                                   "XDG_DATA_HOME=" + qEnvironmentVariable("XDG_DATA_HOME")}),
+                 0);
+    }
+    void cleanup() {
+        if (!m_home) return;
+        run("systemctl", {"--user", "disable", "--now", SystemdAgentControl::unitName});
+        run("systemctl", {"--user", "reset-failed"});
+        run("systemctl", {"--user", "unset-environment", "HOME", "XDG_DATA_HOME"});
+        m_home.reset();
+    }
+
+    void reportsTheUnitsStatus() {
+        SystemdAgentControl control(m_unitFile);
+        QCOMPARE(control.status(), AgentStatus::notFound);  // not installed yet
+        QCOMPARE(run("cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", m_prefix}), 0);
+        QCOMPARE(control.status(), AgentStatus::notRegistered);
+        control.registerAgent();  // no workstation: the service fails and systemd retries
+        QCOMPARE(control.status(), AgentStatus::enabled);
+        bool finished = false, succeeded = false;
+        control.unregisterAgent([&](bool ok) {
+            finished = true;
+            succeeded = ok;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+        QVERIFY(succeeded);
+        QCOMPARE(control.status(), AgentStatus::notRegistered);
+    }
+
+    void theInstalledAppRunsAndStopsTheService() {
+        QCOMPARE(run("cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", m_prefix}), 0);
+        ostrak::testing::TempDir data;
+        const Workspace created = Workspace::create(data.path() / "station", "端到端");
+        Installation::save(created);
+        // The app's model as the installed program has it, with its own unit file.
+        PlatformServices services = PlatformServices::system();
+        services.agent = std::make_unique<SystemdAgentControl>(m_unitFile);
+        services.programPath = [this] { return m_prefix + "/bin/OstrakDesktop"; };
+        StationModel reopened(std::move(services));
+        QCOMPARE(reopened.serviceStatus(), QStringLiteral("后台未启用"));
+        QVERIFY(reopened.workspace());
+        reopened.startService();
+        QVERIFY2(!reopened.error(), qPrintable(reopened.error().value_or("")));
+        QVERIFY(reopened.registered());
+        QTRY_COMPARE_WITH_TIMEOUT(reopened.serviceStatus(), QStringLiteral("后台运行中"), 20000);
+        QVERIFY(reopened.running());
+
+        auto stopping = reopened.stopService();
+        QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
+        QVERIFY(!reopened.error());
+        QCOMPARE(reopened.serviceStatus(), QStringLiteral("后台未启用"));
+        const auto last = created.heartbeat();
+        QCOMPARE(last.pid, 0);
+        QVERIFY(!last.isFresh(Timestamp::now()));
+    }
+};
+
+QTEST_MAIN(SystemdAgentTest)
+#include "systemd_agent_test.moc"
