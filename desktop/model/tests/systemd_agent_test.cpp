@@ -17,7 +17,9 @@ using namespace plovik;
 
 namespace {
 
-bool privateManager() { return qgetenv("OSTRAK_TEST_PRIVATE_SYSTEMD") == "1"; }
+bool privateManager() {
+    return qgetenv("OSTRAK_TEST_PRIVATE_SYSTEMD") == "1";
+}
 
 int run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -39,7 +41,8 @@ class SystemdAgentTest : public QObject {
 private slots:
     void init() {
         if (!privateManager()) {
-            if (qgetenv("CI") == "true") QFAIL("scripts/test must provide a private systemd user manager under CI");
+            if (qgetenv("CI") == "true")
+                QFAIL("scripts/test must provide a private systemd user manager under CI");
             QSKIP("no private systemd user manager (scripts/test starts one where it can)");
         }
         m_home = std::make_unique<ostrak::testing::TempHome>();

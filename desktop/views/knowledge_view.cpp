@@ -1,0 +1,144 @@
+#include "knowledge_view.hpp"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "needs_station.hpp"
+#include "page_title.hpp"
+#include "style.hpp"
+#include "surface.hpp"
+
+namespace plovik {
+
+namespace {
+
+constexpr int previewLength = 200;
+
+QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& document) {
+    auto* entry = new QWidget;
+    auto* layout = new QVBoxLayout(entry);
+    layout->setContentsMargins(0, 6, 0, 6);
+    layout->setSpacing(6);
+    auto* open = new QPushButton(QString::fromStdString(document.title));
+    open->setFlat(true);
+    open->setFont(style::font(style::Text::headline));
+    open->setCursor(Qt::PointingHandCursor);
+    open->setStyleSheet(QStringLiteral("text-align: left; color: palette(link); padding: 0;"));
+    QObject::connect(open, &QPushButton::clicked, &station,
+                     [&station, document] { station.openDocument(document); });
+    const QString text = QString::fromStdString(document.text);
+    auto* preview =
+        style::label(text.left(previewLength), style::Text::callout, style::Tone::secondary);
+    preview->setMaximumHeight(3 * preview->fontMetrics().lineSpacing() + 2);
+    preview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(open, 0, Qt::AlignLeft);
+    layout->addWidget(preview);
+    return entry;
+}
+
+}  // namespace
+
+KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(station, parent) {
+    m_layout->addWidget(new PageTitle(QStringLiteral("知识留在自己手里"),
+                                      QStringLiteral("先保存一篇原稿，再把它找回来。")));
+    m_placeholder = new NeedsStation;
+    m_layout->addWidget(m_placeholder);
+    m_content = new QWidget;
+    auto* content = new QVBoxLayout(m_content);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(24);
+    m_layout->addWidget(m_content);
+
+    auto* saving = new Surface(QStringLiteral("保存原稿"));
+    m_title = new QLineEdit(QStringLiteral("我的第一篇笔记"));
+    m_title->setPlaceholderText(QStringLiteral("标题"));
+    m_title->setAccessibleName(QStringLiteral("标题"));
+    m_body = new QPlainTextEdit;
+    m_body->setFixedHeight(100);
+    m_body->setAccessibleName(QStringLiteral("笔记内容"));
+    connect(m_body, &QPlainTextEdit::textChanged, this, [this] { sync(); });
+    auto* saveRow = new QHBoxLayout;
+    m_save = new QPushButton(QStringLiteral("保存并查回"));
+    m_save->setDefault(true);
+    connect(m_save, &QPushButton::clicked, this, &KnowledgeView::save);
+    auto* reveal = new QPushButton(QStringLiteral("在文件管理器打开知识库"));
+    connect(reveal, &QPushButton::clicked, this, [this] {
+        const auto& workspace = m_station.workspace();
+        m_station.openFolder(
+            workspace ? std::optional(QString::fromStdString(workspace->knowledgeURL().native()))
+                      : std::nullopt);
+    });
+    saveRow->addWidget(m_save);
+    saveRow->addStretch();
+    saveRow->addWidget(reveal);
+    saving->add(m_title);
+    saving->add(m_body);
+    saving->add(saveRow);
+    content->addWidget(saving);
+
+    auto* searching = new Surface(QStringLiteral("本地搜索"));
+    auto* searchRow = new QHBoxLayout;
+    m_query = new QLineEdit;
+    m_query->setPlaceholderText(QStringLiteral("搜索原稿内容"));
+    m_query->setAccessibleName(QStringLiteral("搜索原稿内容"));
+    connect(m_query, &QLineEdit::textEdited, &m_station, &StationModel::setQuery);
+    connect(m_query, &QLineEdit::returnPressed, &m_station, [this] { m_station.search(); });
+    m_search = new QPushButton(QStringLiteral("搜索"));
+    connect(m_search, &QPushButton::clicked, &m_station, [this] { m_station.search(); });
+    searchRow->addWidget(m_query, 1);
+    searchRow->addWidget(m_search);
+    searching->add(searchRow);
+    m_activity = new QProgressBar;
+    m_activity->setRange(0, 0);
+    m_activity->setMaximumSize(120, 8);
+    m_activity->setTextVisible(false);
+    searching->add(m_activity);
+    m_results = new QVBoxLayout;
+    m_results->setSpacing(0);
+    searching->add(m_results);
+    searching->add(
+        style::label(QStringLiteral("开发版支持本工作站的 Markdown / TXT，最多 1,000 篇、正文合计 "
+                                    "16 MB。外部 Obsidian 库导入与语义检索尚未开放。"),
+                     style::Text::caption, style::Tone::secondary));
+    content->addWidget(searching);
+
+    connect(&m_station, &StationModel::documentsChanged, this, &KnowledgeView::showResults);
+    showResults();
+    watch();
+}
+
+void KnowledgeView::save() {
+    const QString title = m_title->text();
+    const QString body = m_body->toPlainText();
+    m_station.saveNote(title, body).then(this, [this, body](bool saved) {
+        // Only what the user has not changed since pressing the button is cleared.
+        if (saved && m_body->toPlainText() == body) m_body->clear();
+    });
+}
+
+void KnowledgeView::showResults() {
+    while (QLayoutItem* item = m_results->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const auto& document : m_station.documents())
+        m_results->addWidget(resultEntry(m_station, document));
+}
+
+void KnowledgeView::sync() {
+    const bool open = m_station.workspace().has_value();
+    m_placeholder->setVisible(!open);
+    m_content->setVisible(open);
+    const bool busy = m_station.busy();
+    m_title->setEnabled(!busy);
+    m_body->setEnabled(!busy);
+    m_save->setEnabled(!busy && !m_body->toPlainText().trimmed().isEmpty());
+    showText(m_query, m_station.query());
+    m_search->setEnabled(!busy && !m_station.query().isEmpty());
+    m_activity->setVisible(busy);
+}
+
+}  // namespace plovik

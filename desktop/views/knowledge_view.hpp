@@ -1,0 +1,37 @@
+#pragma once
+
+#include "page.hpp"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace plovik {
+
+// Write a note and find it again; search the knowledge index. The note's title and body are
+// the page's own fields; everything else goes through the model.
+class KnowledgeView : public Page {
+    Q_OBJECT
+public:
+    explicit KnowledgeView(StationModel& station, QWidget* parent = nullptr);
+
+protected:
+    void sync() override;
+
+private:
+    void save();
+    void showResults();
+
+    QWidget* m_content = nullptr;
+    QWidget* m_placeholder = nullptr;
+    QLineEdit* m_title = nullptr;
+    QPlainTextEdit* m_body = nullptr;
+    QPushButton* m_save = nullptr;
+    QLineEdit* m_query = nullptr;
+    QPushButton* m_search = nullptr;
+    QProgressBar* m_activity = nullptr;
+    QVBoxLayout* m_results = nullptr;
+};
+
+}  // namespace plovik

@@ -1,0 +1,30 @@
+#include "page.hpp"
+
+#include <QLineEdit>
+
+namespace plovik {
+
+Page::Page(StationModel& station, QWidget* parent) : QWidget(parent), m_station(station) {
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(24);
+}
+
+void Page::watch() {
+    for (auto signal : {&StationModel::workspaceChanged, &StationModel::nameChanged,
+                        &StationModel::locationChanged, &StationModel::busyChanged,
+                        &StationModel::heartbeatChanged, &StationModel::serviceStatusChanged,
+                        &StationModel::registeredChanged, &StationModel::documentsChanged,
+                        &StationModel::queryChanged, &StationModel::providerChanged,
+                        &StationModel::modelNameChanged, &StationModel::secretChanged,
+                        &StationModel::modelResultChanged, &StationModel::keyMessageChanged}) {
+        connect(&m_station, signal, this, [this] { sync(); });
+    }
+    sync();
+}
+
+void showText(QLineEdit* field, const QString& text) {
+    if (field->text() != text) field->setText(text);
+}
+
+}  // namespace plovik

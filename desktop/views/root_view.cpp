@@ -1,0 +1,217 @@
+#include "root_view.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include "about_view.hpp"
+#include "brand_logo.hpp"
+#include "knowledge_view.hpp"
+#include "models_view.hpp"
+#include "overview_view.hpp"
+#include "progress_view_page.hpp"
+#include "service_view.hpp"
+#include "style.hpp"
+#include "welcome_view.hpp"
+
+namespace plovik {
+
+namespace {
+constexpr int sidebarWidth = 210;
+constexpr int contentWidth = 820;
+constexpr int margin = 36;
+}  // namespace
+
+RootView::RootView(StationModel& station, QWidget* parent) : QWidget(parent), m_station(station) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(sidebar());
+    layout->addWidget(detail(), 1);
+    setMinimumSize(900, 660);
+
+    connect(&m_station, &StationModel::heartbeatChanged, this, &RootView::syncStatus);
+    connect(&m_station, &StationModel::noticeChanged, this, &RootView::syncNotice);
+    connect(&m_station, &StationModel::errorChanged, this, &RootView::syncAlert);
+    connect(&m_station, &StationModel::workspaceChanged, this, [this] {
+        // The overview panel shows the welcome page until a workstation is open.
+        if (m_panel == Panel::overview && m_pageIsWelcome == m_station.workspace().has_value())
+            showPage();
+    });
+    showPage();
+    syncStatus();
+    syncNotice();
+    syncAlert();
+}
+
+QWidget* RootView::sidebar() {
+    auto* bar = new QWidget;
+    bar->setObjectName(QStringLiteral("sidebar"));
+    bar->setFixedWidth(sidebarWidth);
+    bar->setAutoFillBackground(true);
+    QPalette shade = bar->palette();
+    shade.setColor(QPalette::Window, shade.color(QPalette::Window).darker(104));
+    bar->setPalette(shade);
+    auto* layout = new QVBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(18);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(14, 20, 14, 0);
+    header->setSpacing(10);
+    auto* logo = new QLabel;
+    logo->setPixmap(brandLogo(34));
+    logo->setFixedSize(34, 34);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(3);
+    names->addWidget(style::label(QStringLiteral("plovik"), style::Text::headline));
+    names->addWidget(
+        style::label(QStringLiteral("本地工作站"), style::Text::caption, style::Tone::secondary));
+    header->addWidget(logo);
+    header->addLayout(names, 1);
+    layout->addLayout(header);
+
+    m_panels = new QListWidget;
+    m_panels->setFrameShape(QFrame::NoFrame);
+    m_panels->setIconSize(QSize(18, 18));
+    m_panels->setStyleSheet(QStringLiteral(
+        "QListWidget { background: transparent; } QListWidget::item { padding: 4px 6px; }"));
+    for (const Panel panel : allPanels) new QListWidgetItem(icon(panel), title(panel), m_panels);
+    m_panels->setCurrentRow(0);
+    connect(m_panels, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) select(allPanels[static_cast<std::size_t>(row)]);
+    });
+    layout->addWidget(m_panels, 1);
+
+    auto* status = new QVBoxLayout;
+    status->setContentsMargins(18, 18, 18, 18);
+    status->setSpacing(7);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(6);
+    m_statusIcon = new QLabel;
+    m_statusText = style::label({}, style::Text::caption, style::Tone::secondary);
+    statusRow->addWidget(m_statusIcon);
+    statusRow->addWidget(m_statusText, 1);
+    status->addLayout(statusRow);
+    status->addWidget(style::label(
+        QString::fromUtf8(ostrak::Workspace::version.data(), ostrak::Workspace::version.size()) +
+            QStringLiteral(" · 开发预览"),
+        style::Text::caption2, style::Tone::tertiary));
+    layout->addLayout(status);
+    return bar;
+}
+
+QWidget* RootView::detail() {
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* canvas = new QWidget;
+    auto* row = new QHBoxLayout(canvas);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget;
+    column->setMaximumWidth(contentWidth + 2 * margin);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(margin, margin, margin, margin);
+    stack->setSpacing(24);
+    m_pageHolder = new QVBoxLayout;
+    m_pageHolder->setContentsMargins(0, 0, 0, 0);
+    stack->addLayout(m_pageHolder);
+    m_notice = style::label({}, style::Text::callout, style::Tone::secondary, true);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    stack->addWidget(m_notice);
+    stack->addStretch(1);
+    row->addWidget(column, 1);
+    row->addStretch(0);
+    scroll->setWidget(canvas);
+    return scroll;
+}
+
+void RootView::select(Panel panel) {
+    m_panel = panel;
+    const int row =
+        static_cast<int>(std::find(allPanels.begin(), allPanels.end(), panel) - allPanels.begin());
+    if (m_panels->currentRow() != row) m_panels->setCurrentRow(row);
+    showPage();
+}
+
+// Every selection makes the page anew, so a page's own fields start from their presets.
+void RootView::showPage() {
+    if (m_page) {
+        m_pageHolder->removeWidget(m_page);
+        m_page->hide();
+        m_page->deleteLater();  // it may be the sender of the signal that got us here
+    }
+    m_pageIsWelcome = false;
+    switch (m_panel) {
+        case Panel::overview:
+            m_pageIsWelcome = !m_station.workspace().has_value();
+            m_page = m_pageIsWelcome ? static_cast<QWidget*>(new WelcomeView(m_station))
+                                     : static_cast<QWidget*>(new OverviewView(m_station));
+            break;
+        case Panel::knowledge:
+            m_page = new KnowledgeView(m_station);
+            break;
+        case Panel::models:
+            m_page = new ModelsView(m_station);
+            break;
+        case Panel::services:
+            m_page = new ServiceView(m_station);
+            break;
+        case Panel::opening:
+            m_page = new ProgressViewPage(m_station);
+            break;
+        case Panel::about:
+            m_page = new AboutView(m_station);
+            break;
+    }
+    m_pageHolder->addWidget(m_page);
+    m_page->show();
+}
+
+QString RootView::statusLine() const {
+    return m_statusText->text();
+}
+
+void RootView::syncStatus() {
+    const bool running = m_station.running();
+    m_statusText->setText(running ? QStringLiteral("本机知识后台在线")
+                                  : QStringLiteral("本机知识后台未运行"));
+    m_statusIcon->setPixmap(
+        style::circle(running, style::color(style::Tone::secondary)).pixmap(10, 10));
+}
+
+void RootView::syncNotice() {
+    const auto& notice = m_station.notice();
+    m_notice->setText(notice.value_or(QString()));
+    m_notice->setVisible(notice.has_value());
+}
+
+void RootView::syncAlert() {
+    const auto& error = m_station.error();
+    if (!error) {
+        if (m_alert) m_alert->close();
+        return;
+    }
+    if (m_alert) {
+        m_alert->setText(*error);
+        return;
+    }
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("需要处理"), *error,
+                                  QMessageBox::NoButton, this);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->addButton(QStringLiteral("知道了"), QMessageBox::RejectRole);
+    // However the alert goes (button, Escape, window close), the error is cleared.
+    connect(alert, &QMessageBox::finished, this, [this] {
+        m_alert.clear();
+        m_station.dismissError();
+    });
+    m_alert = alert;
+    alert->open();
+}
+
+}  // namespace plovik

@@ -1,0 +1,89 @@
+#include "service_view.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "detail_row.hpp"
+#include "needs_station.hpp"
+#include "page_title.hpp"
+#include "style.hpp"
+#include "surface.hpp"
+
+namespace plovik {
+
+ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station, parent) {
+    m_layout->addWidget(
+        new PageTitle(QStringLiteral("让工作站持续运行"),
+                      QStringLiteral("后台独立运行，关闭管理窗口不会主动停止它。")));
+    m_placeholder = new NeedsStation;
+    m_layout->addWidget(m_placeholder);
+    m_content = new QWidget;
+    auto* content = new QVBoxLayout(m_content);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(24);
+    m_layout->addWidget(m_content);
+
+    auto* service = new Surface(QStringLiteral("知识库后台"));
+    auto* statusRow = new QHBoxLayout;
+    m_statusIcon = new QLabel;
+    m_status = style::label({}, style::Text::title3);
+    statusRow->addWidget(m_statusIcon);
+    statusRow->addWidget(m_status, 1);
+    service->add(statusRow);
+    m_issue = style::label({});
+    QPalette red = m_issue->palette();
+    red.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
+    m_issue->setPalette(red);
+    service->add(m_issue);
+    auto* buttons = new QHBoxLayout;
+    m_start = new QPushButton(QStringLiteral("启用后台"));
+    m_start->setDefault(true);
+    m_stop = new QPushButton(QStringLiteral("停止后台"));
+    auto* settings = new QPushButton(QStringLiteral("后台项目目录…"));
+    connect(m_start, &QPushButton::clicked, &m_station, &StationModel::startService);
+    connect(m_stop, &QPushButton::clicked, &m_station, [this] { m_station.stopService(); });
+    connect(settings, &QPushButton::clicked, &m_station, &StationModel::openAgentSettings);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_stop);
+    buttons->addWidget(settings);
+    buttons->addStretch();
+    service->add(buttons);
+    service->add(new DetailRow(QStringLiteral("当前职责"),
+                               QStringLiteral("索引本机知识原稿、报告运行状态")));
+    service->add(new DetailRow(QStringLiteral("启动方式"),
+                               QStringLiteral("登录此系统用户后启动；注销后停止")));
+    service->add(new DetailRow(QStringLiteral("专家业务服务"),
+                               QStringLiteral("安装适配中，尚未接入此后台")));
+    content->addWidget(service);
+
+    auto* host = new Surface(QStringLiteral("作为长期在线的主机"));
+    host->add(
+        style::label(QStringLiteral("保持开机、联网，并避免自动休眠。建议使用长期接电的小型主机。本"
+                                    " APP 不会自行改变系统电源设置。")));
+    host->add(style::label(
+        QStringLiteral("本地资料可在离线时读取；云端模型需要联网。plovik 的新工作站连接仍待接通。"),
+        style::Text::callout, style::Tone::secondary));
+    content->addWidget(host);
+    watch();
+}
+
+void ServiceView::sync() {
+    const bool open = m_station.workspace().has_value();
+    m_placeholder->setVisible(!open);
+    m_content->setVisible(open);
+    const bool running = m_station.running();
+    const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
+                               : style::circle(false, style::color(style::Tone::secondary));
+    m_statusIcon->setPixmap(icon.pixmap(22, 22));
+    m_status->setText(m_station.serviceStatus());
+    const auto& heartbeat = m_station.heartbeat();
+    const bool hasIssue = heartbeat && heartbeat->issue;
+    m_issue->setVisible(hasIssue);
+    m_issue->setText(hasIssue ? QString::fromStdString(*heartbeat->issue) : QString());
+    const bool busy = m_station.busy();
+    m_start->setEnabled(!busy && !m_station.registered());
+    m_stop->setEnabled(!busy && m_station.registered());
+}
+
+}  // namespace plovik

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "page.hpp"
+
+class QLabel;
+class QPushButton;
+
+namespace plovik {
+
+class Surface;
+
+// Whether the background service runs, and the buttons that register or stop it.
+class ServiceView : public Page {
+    Q_OBJECT
+public:
+    explicit ServiceView(StationModel& station, QWidget* parent = nullptr);
+
+protected:
+    void sync() override;
+
+private:
+    QWidget* m_placeholder;
+    QWidget* m_content;
+    QLabel* m_statusIcon;
+    QLabel* m_status;
+    QLabel* m_issue;
+    QPushButton* m_start;
+    QPushButton* m_stop;
+};
+
+}  // namespace plovik

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the app into a temporary prefix, starts it in a private X server (Xvfb), waits for
+# its window "plovik" to appear, then asks it to quit with SIGTERM and expects exit status 0.
+# Usage: desktop_smoke_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+for tool in Xvfb xwininfo; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps installs it)"; exit 1; }
+done
+work=$(mktemp -d)
+xvfb=
+app=
+finish() {
+    [ -n "$app" ] && kill -KILL "$app" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap finish EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+mkdir -p "$work/home"
+export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+
+ASAN_OPTIONS=detect_leaks=0 "$work/prefix/bin/OstrakDesktop" >"$work/app.log" 2>&1 &
+app=$!
+appeared=
+for _ in $(seq 300); do
+    if xwininfo -root -tree 2>/dev/null | grep -qE '"plovik".* (9[0-9]{2}|1[0-9]{3})x[0-9]{3}'; then appeared=yes; break; fi
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+done
+if [ -z "$appeared" ]; then
+    echo "the window did not appear"; cat "$work/app.log"; exit 1
+fi
+echo "window appeared: $(xwininfo -root -tree | grep -E '"plovik".* [0-9]{3,}x' | head -n1)"
+kill -TERM "$app"
+status=0
+wait "$app" || status=$?
+app=
+echo "OstrakDesktop exited with $status"
+[ "$status" -eq 0 ] || { cat "$work/app.log"; exit 1; }

@@ -1,0 +1,308 @@
+// The real window and pages on the offscreen platform, driven through their widgets, with the
+// model's platform services scripted. Renders every page in the states that matter to PNG files
+// in the build folder (screenshots/).
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "about_view.hpp"
+#include "knowledge_view.hpp"
+#include "model_doubles.hpp"
+#include "models_view.hpp"
+#include "needs_station.hpp"
+#include "overview_view.hpp"
+#include "plovik_app.hpp"
+#include "progress_view_page.hpp"
+#include "service_view.hpp"
+#include "temp_dir.hpp"
+#include "welcome_view.hpp"
+
+using namespace ostrak;
+using namespace plovik;
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class Widget = QPushButton>
+Widget* withText(QWidget* root, const QString& text) {
+    for (auto* widget : root->findChildren<Widget*>()) {
+        if (widget->text() == text) return widget;
+    }
+    return nullptr;
+}
+
+bool shows(QWidget* widget) {
+    return widget && widget->isVisibleTo(widget->window());
+}
+
+}  // namespace
+
+class ViewsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ostrak::testing::TempHome> m_home;
+    std::unique_ptr<ostrak::testing::TempDir> m_dir;
+    plovik::testing::ScriptedAgent* agent = nullptr;
+    plovik::testing::ScriptedDialogs* dialogs = nullptr;
+    std::optional<ModelResult> nextResult;
+
+    std::unique_ptr<PlovikApp> launch() {
+        PlatformServices services;
+        auto scriptedAgent = std::make_unique<plovik::testing::ScriptedAgent>();
+        auto scriptedDialogs = std::make_unique<plovik::testing::ScriptedDialogs>();
+        agent = scriptedAgent.get();
+        dialogs = scriptedDialogs.get();
+        services.agent = std::move(scriptedAgent);
+        services.dialogs = std::move(scriptedDialogs);
+        services.opener = std::make_unique<plovik::testing::RecordingOpener>();
+        services.programPath = [] { return QDir::homePath() + "/.local/bin/OstrakDesktop"; };
+        services.inspectEnvironment = [](const Path& location) {
+            return EnvironmentReport::inspect(location);
+        };
+        services.testConnection = [this](ModelProvider, const std::string&, const Uuid&) {
+            QThread::msleep(200);
+            if (!nextResult) throw OstrakError("连接失败或超时。请检查网络和服务商状态。");
+            return *nextResult;
+        };
+        auto app = std::make_unique<PlovikApp>(std::move(services));
+        app->window().show();
+        if (!QTest::qWaitForWindowExposed(&app->window())) qWarning("window not exposed");
+        return app;
+    }
+
+    // Launches with a workstation open (created through the welcome page's button).
+    std::unique_ptr<PlovikApp> launchWithWorkstation() {
+        auto app = launch();
+        dialogs->folders.push_back(QString::fromStdString(m_dir->path().native()));
+        withText(app->root().page(), "选择位置…")->click();
+        app->station().setName("研究站");
+        withText(app->root().page(), "建立本机工作站")->click();
+        return app;
+    }
+
+    static void screenshot(PlovikApp& app, const QString& name) {
+        QCoreApplication::processEvents();
+        QDir().mkpath(SCREENSHOT_DIR);
+        QVERIFY(app.window().grab().save(QStringLiteral(SCREENSHOT_DIR "/") + name + ".png"));
+    }
+
+private slots:
+    void init() {
+        m_home = std::make_unique<ostrak::testing::TempHome>();
+        m_dir = std::make_unique<ostrak::testing::TempDir>();
+        nextResult.reset();
+    }
+    void cleanup() {
+        m_dir.reset();
+        m_home.reset();
+    }
+
+    void theWindowKeepsItsSizes() {
+        auto app = launch();
+        QCOMPARE(app->window().windowTitle(), QStringLiteral("plovik"));
+        QCOMPARE(app->window().size(), QSize(1060, 760));
+        app->window().resize(500, 400);
+        QVERIFY(app->window().width() >= 900 && app->window().height() >= 660);
+    }
+
+    void firstLaunchWelcomes() {
+        auto app = launch();
+        QVERIFY(qobject_cast<WelcomeView*>(app->root().page()));
+        QCOMPARE(app->root().statusLine(), QStringLiteral("本机知识后台未运行"));
+        QVERIFY(!app->root().alert());
+        auto* name = app->root().page()->findChild<QLineEdit*>("station-name");
+        QTest::keyClicks(name, "X");
+        QCOMPARE(app->station().name(), QStringLiteral("我的工作站X"));
+        screenshot(*app, "welcome");
+    }
+
+    void aFailedLoadAlertsUntilDismissed() {
+        Installation::save(Workspace::create(m_dir->path() / "station", "书房"));
+        fs::remove_all(m_dir->path() / "station");
+        auto app = launch();
+        QVERIFY(app->root().alert());
+        QCOMPARE(app->root().alert()->windowTitle(), QStringLiteral("需要处理"));
+        QCOMPARE(app->root().alert()->text(),
+                 QStringLiteral("工作站数据目录必须属于当前系统用户。"));
+        screenshot(*app, "alert");
+        withText(app->root().alert(), "知道了")->click();
+        QTRY_VERIFY(!app->root().alert());
+        QVERIFY(!app->station().error());
+        app->station().refresh();
+        QVERIFY(!app->root().alert());
+    }
+
+    void pagesThatNeedAWorkstationSaySo() {
+        auto app = launch();
+        for (const Panel panel : {Panel::knowledge, Panel::models, Panel::services}) {
+            app->root().select(panel);
+            QVERIFY2(shows(app->root().page()->findChild<NeedsStation*>()),
+                     qPrintable(title(panel)));
+        }
+        app->root().select(Panel::opening);
+        auto* progress = qobject_cast<ProgressViewPage*>(app->root().page());
+        QVERIFY(progress);
+        QCOMPARE(progress->detail(0), QStringLiteral("待开始"));
+        QCOMPARE(progress->detail(1), QStringLiteral("待部署"));
+        QVERIFY(!progress->done(0) && !progress->done(1));
+        app->root().select(Panel::about);
+        QVERIFY(!withText(app->root().page(), "导出脱敏诊断…")->isEnabled());
+        QVERIFY(!shows(withText(app->root().page(), "打开已有工作站…")));
+    }
+
+    void theOverviewShowsTheOpenWorkstation() {
+        auto app = launchWithWorkstation();
+        QVERIFY(qobject_cast<OverviewView*>(app->root().page()));
+        QCOMPARE(app->station().notice(),
+                 QStringLiteral("本机数据目录已部署。下一步可启用知识库后台。"));
+        QVERIFY(withText<QLabel>(app->root().page(), "尚未运行"));
+        const auto& workspace = *app->station().workspace();
+        workspace.saveHeartbeat(
+            {workspace.configuration().id, Timestamp::now(), 4242, 0, 0, std::nullopt});
+        agent->current = AgentStatus::enabled;
+        app->station().refresh();
+        QVERIFY(withText<QLabel>(app->root().page(), "0 篇"));
+        QVERIFY(withText<QLabel>(app->root().page(), "后台运行中"));
+        QCOMPARE(app->root().statusLine(), QStringLiteral("本机知识后台在线"));
+        screenshot(*app, "overview");
+        // A notice stays under every page.
+        app->root().select(Panel::about);
+        QVERIFY(withText<QLabel>(&app->root(), "本机数据目录已部署。下一步可启用知识库后台。")
+                    ->isVisible());
+    }
+
+    void theKnowledgePageSavesAndSearches() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::knowledge);
+        auto* page = app->root().page();
+        auto* save = withText(page, "保存并查回");
+        auto* body = page->findChild<QPlainTextEdit*>();
+        QVERIFY(!save->isEnabled());
+        QTest::keyClicks(body, "   ");
+        QTest::keyClick(body, Qt::Key_Return);
+        QVERIFY(!save->isEnabled());
+        body->setPlainText("第一篇原稿 searchable body");
+        QVERIFY(save->isEnabled());
+        save->click();
+        QVERIFY(app->station().busy());
+        QVERIFY(!save->isEnabled());
+        QTRY_VERIFY(!app->station().busy());
+        QTRY_COMPARE(body->toPlainText(), QString());
+        QCOMPARE(app->station().notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
+        QVERIFY(withText(page, "我的第一篇笔记"));
+        // Edited while saving: the new text stays.
+        body->setPlainText("第二篇");
+        save->click();
+        body->setPlainText("第二篇，改过");
+        QTRY_VERIFY(!app->station().busy());
+        QCOMPARE(body->toPlainText(), QStringLiteral("第二篇，改过"));
+        // Searching.
+        auto* query = page->findChild<QLineEdit*>(QString(), Qt::FindChildrenRecursively);
+        for (auto* field : page->findChildren<QLineEdit*>()) {
+            if (field->accessibleName() == "搜索原稿内容") query = field;
+        }
+        query->clear();
+        QTest::keyClicks(query, "SEARCHABLE");
+        QTest::keyClick(query, Qt::Key_Return);
+        QTRY_VERIFY(!app->station().busy());
+        QCOMPARE(app->station().documents().size(), std::size_t{1});
+        QVERIFY(withText(page, "我的第一篇笔记"));
+        screenshot(*app, "knowledge");
+    }
+
+    void theModelsPageFollowsTheUsersEdits() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::models);
+        auto* page = app->root().page();
+        auto* provider = page->findChild<QComboBox*>();
+        QCOMPARE(provider->currentText(), QStringLiteral("DeepSeek"));
+        nextResult = ModelResult{"plovik连接成功", std::nullopt, std::nullopt};
+        withText(page, "发送测试请求")->click();
+        for (auto* control : {static_cast<QWidget*>(provider),
+                              static_cast<QWidget*>(withText(page, "发送测试请求")),
+                              static_cast<QWidget*>(withText(page, "移除密钥"))}) {
+            QVERIFY(!control->isEnabled());
+        }
+        QTRY_VERIFY(!app->station().busy());
+        QVERIFY(shows(withText<QLabel>(page, "模型已真实响应")));
+        QCOMPARE(page->findChildren<QLabel*>().count() > 0, true);
+        int missing = 0;
+        for (auto* label : page->findChildren<QLabel*>())
+            missing += label->text() == "服务商未返回" ? 1 : 0;
+        QCOMPARE(missing, 2);
+        screenshot(*app, "models-passed");
+        // Editing the model hides the result.
+        QLineEdit* model = nullptr;
+        for (auto* field : page->findChildren<QLineEdit*>()) {
+            if (field->accessibleName() == "模型标识") model = field;
+        }
+        QTest::keyClicks(model, "x");
+        QVERIFY(!app->station().modelResult());
+        // Switching provider proposes its model and clears the key and status line.
+        app->station().setKeyMessage("旧消息");
+        app->station().setSecret("sk-typed");
+        provider->setCurrentIndex(1);
+        emit provider->activated(1);
+        QCOMPARE(app->station().modelName(), QStringLiteral("glm-4.7"));
+        QVERIFY(app->station().secret().isEmpty() && app->station().keyMessage().isEmpty());
+        QVERIFY(!shows(withText<QLabel>(page, "模型已真实响应")));
+    }
+
+    void theServicePageButtonsFollowTheAgent() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::services);
+        auto* page = app->root().page();
+        auto* start = withText(page, "启用后台");
+        auto* stop = withText(page, "停止后台");
+        QVERIFY(start->isEnabled() && !stop->isEnabled());
+        QVERIFY(withText(page, "后台项目目录…")->isEnabled());
+        start->click();
+        QVERIFY(app->station().registered());
+        QVERIFY(!start->isEnabled() && stop->isEnabled());
+        stop->click();
+        QVERIFY(!start->isEnabled() && !stop->isEnabled());  // busy while stopping
+        QTRY_VERIFY(!app->station().busy());
+        QVERIFY(start->isEnabled() && !stop->isEnabled());
+        const auto& workspace = *app->station().workspace();
+        workspace.saveHeartbeat({workspace.configuration().id, Timestamp::now(), 77, 3, 1,
+                                 std::string("知识索引失败。请在 APP 中检查数据位置和权限。")});
+        agent->current = AgentStatus::enabled;
+        app->station().refresh();
+        QVERIFY(shows(withText<QLabel>(page, "知识索引失败。请在 APP 中检查数据位置和权限。")));
+        screenshot(*app, "service-running");
+    }
+
+    void theProgressPageFollowsTheModel() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::opening);
+        auto* progress = qobject_cast<ProgressViewPage*>(app->root().page());
+        QVERIFY(progress->done(0) && progress->done(1) && !progress->done(2) && !progress->done(3));
+        app->station().setModelResult(ModelResult{"ok", 1, 1});
+        QVERIFY(progress->done(3));
+        QCOMPARE(progress->detail(3), QStringLiteral("本次测试已通过"));
+        for (int row = 4; row < 9; ++row) QVERIFY(!progress->done(row));
+        screenshot(*app, "progress");
+    }
+
+    void theAboutPageGuardsSwitching() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::about);
+        auto* page = app->root().page();
+        QVERIFY(withText(page, "导出脱敏诊断…")->isEnabled());
+        auto* open = withText(page, "打开已有工作站…");
+        QVERIFY(shows(open) && open->isEnabled());
+        agent->current = AgentStatus::enabled;
+        app->station().refresh();
+        QVERIFY(!open->isEnabled());
+        screenshot(*app, "about");
+    }
+};
+
+QTEST_MAIN(ViewsTest)
+#include "views_test.moc"
