@@ -6,7 +6,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "needs_station.hpp"
 #include "page_title.hpp"
 #include "style.hpp"
 #include "surface.hpp"
@@ -44,13 +43,7 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
 KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(station, parent) {
     m_layout->addWidget(new PageTitle(QStringLiteral("知识留在自己手里"),
                                       QStringLiteral("先保存一篇原稿，再把它找回来。")));
-    m_placeholder = new NeedsStation;
-    m_layout->addWidget(m_placeholder);
-    m_content = new QWidget;
-    auto* content = new QVBoxLayout(m_content);
-    content->setContentsMargins(0, 0, 0, 0);
-    content->setSpacing(24);
-    m_layout->addWidget(m_content);
+    auto* content = addStationContent();
 
     auto* saving = new Surface(QStringLiteral("保存原稿"));
     m_title = new QLineEdit(QStringLiteral("我的第一篇笔记"));
@@ -129,9 +122,7 @@ void KnowledgeView::showResults() {
 }
 
 void KnowledgeView::sync() {
-    const bool open = m_station.workspace().has_value();
-    m_placeholder->setVisible(!open);
-    m_content->setVisible(open);
+    showStationContent();
     const bool busy = m_station.busy();
     m_title->setEnabled(!busy);
     m_body->setEnabled(!busy);

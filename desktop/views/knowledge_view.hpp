@@ -23,8 +23,6 @@ private:
     void save();
     void showResults();
 
-    QWidget* m_content = nullptr;
-    QWidget* m_placeholder = nullptr;
     QLineEdit* m_title = nullptr;
     QPlainTextEdit* m_body = nullptr;
     QPushButton* m_save = nullptr;

@@ -9,7 +9,6 @@
 #include <QPushButton>
 
 #include "detail_row.hpp"
-#include "needs_station.hpp"
 #include "page_title.hpp"
 #include "style.hpp"
 #include "surface.hpp"
@@ -28,8 +27,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_layout->addWidget(
         new PageTitle(QStringLiteral("连接你的模型"),
                       QStringLiteral("授权保存在本机钥匙串，资料目录里不保存密钥。")));
-    m_placeholder = new NeedsStation;
-    m_layout->addWidget(m_placeholder);
+    auto* content = addStationContent();
 
     m_keyPanel = new Surface(QStringLiteral("自带 API Key"));
     auto* form = new QFormLayout;
@@ -87,7 +85,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_keyPanel->add(style::label(QStringLiteral("测试仅发送固定问候语，会消耗少量服务商额度。此处用"
                                                 "量是本次连接测试结果，不代表平台订阅余额。"),
                                  style::Text::callout, style::Tone::secondary));
-    m_layout->addWidget(m_keyPanel);
+    content->addWidget(m_keyPanel);
 
     m_resultPanel = new Surface(QStringLiteral("模型已真实响应"));
     m_reply = style::label({}, style::Text::body, style::Tone::primary, true);
@@ -103,8 +101,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
 void ModelsView::sync() {
     const bool open = m_station.workspace().has_value();
     const bool busy = m_station.busy();
-    m_placeholder->setVisible(!open);
-    m_keyPanel->setVisible(open);
+    showStationContent();
     const auto provider = m_station.provider();
     const auto index = provider == ostrak::ModelProvider::deepseek ? 0 : 1;
     if (m_provider->currentIndex() != index) m_provider->setCurrentIndex(index);

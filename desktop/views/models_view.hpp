@@ -23,7 +23,6 @@ protected:
     void sync() override;
 
 private:
-    QWidget* m_placeholder;
     Surface* m_keyPanel;
     QComboBox* m_provider;
     QLineEdit* m_model;

@@ -2,6 +2,8 @@
 
 #include <QLineEdit>
 
+#include "needs_station.hpp"
+
 namespace plovik {
 
 Page::Page(StationModel& station, QWidget* parent) : QWidget(parent), m_station(station) {
@@ -21,6 +23,23 @@ void Page::watch() {
         connect(&m_station, signal, this, [this] { sync(); });
     }
     sync();
+}
+
+QVBoxLayout* Page::addStationContent() {
+    m_placeholder = new NeedsStation;
+    m_layout->addWidget(m_placeholder);
+    m_stationContent = new QWidget;
+    auto* content = new QVBoxLayout(m_stationContent);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(24);
+    m_layout->addWidget(m_stationContent);
+    return content;
+}
+
+void Page::showStationContent() {
+    const bool open = m_station.workspace().has_value();
+    m_placeholder->setVisible(!open);
+    m_stationContent->setVisible(open);
 }
 
 void showText(QLineEdit* field, const QString& text) {

@@ -21,9 +21,17 @@ protected:
     // Call once the widgets exist: syncs now and after every change of the model.
     void watch();
     virtual void sync() = 0;
+    // For pages that need an open workstation: adds the placeholder and returns the layout of
+    // the content that takes its place once a workstation is open (see showStationContent).
+    QVBoxLayout* addStationContent();
+    void showStationContent();
 
     StationModel& m_station;
     QVBoxLayout* m_layout;
+
+private:
+    QWidget* m_placeholder = nullptr;
+    QWidget* m_stationContent = nullptr;
 };
 
 // Sets a line edit's text only when it differs, so the cursor of a field being typed in stays.

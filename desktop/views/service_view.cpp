@@ -5,7 +5,6 @@
 #include <QPushButton>
 
 #include "detail_row.hpp"
-#include "needs_station.hpp"
 #include "page_title.hpp"
 #include "style.hpp"
 #include "surface.hpp"
@@ -16,13 +15,7 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
     m_layout->addWidget(
         new PageTitle(QStringLiteral("让工作站持续运行"),
                       QStringLiteral("后台独立运行，关闭管理窗口不会主动停止它。")));
-    m_placeholder = new NeedsStation;
-    m_layout->addWidget(m_placeholder);
-    m_content = new QWidget;
-    auto* content = new QVBoxLayout(m_content);
-    content->setContentsMargins(0, 0, 0, 0);
-    content->setSpacing(24);
-    m_layout->addWidget(m_content);
+    auto* content = addStationContent();
 
     auto* service = new Surface(QStringLiteral("知识库后台"));
     auto* statusRow = new QHBoxLayout;
@@ -69,9 +62,7 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
 }
 
 void ServiceView::sync() {
-    const bool open = m_station.workspace().has_value();
-    m_placeholder->setVisible(!open);
-    m_content->setVisible(open);
+    showStationContent();
     const bool running = m_station.running();
     const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
                                : style::circle(false, style::color(style::Tone::secondary));

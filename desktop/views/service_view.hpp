@@ -19,8 +19,6 @@ protected:
     void sync() override;
 
 private:
-    QWidget* m_placeholder;
-    QWidget* m_content;
     QLabel* m_statusIcon;
     QLabel* m_status;
     QLabel* m_issue;
