@@ -158,8 +158,9 @@ int main(int argc, char** argv) {
     const long peak = childPeakKilobytes(argv[0], workspace.root());
 
     std::printf(
-        "Knowledge base: %d notes, %.1f MB of text, %zu documents indexed, index file %.1f MB\n\n",
-        noteCount + added, total / 1e6, index.documents.size(),
+        "Knowledge base: %d notes generated (%d more added by the new-note runs), %.1f MB of "
+        "text, %zu documents indexed, index file %.1f MB\n\n",
+        noteCount, added, static_cast<double>(total) / 1e6, index.documents.size(),
         static_cast<double>(fs::file_size(indexFile)) / 1e6);
     std::printf("| operation | median ms | x ripgrep | target |\n|---|---:|---:|---:|\n");
     for (const auto& row : rows) {
