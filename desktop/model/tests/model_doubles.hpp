@@ -66,4 +66,23 @@ public:
     void open(const QString& path) override { opened << path; }
 };
 
+// Platform services made of the doubles above, with the doubles still reachable by the test.
+struct ScriptedServices {
+    PlatformServices services;
+    ScriptedAgent* agent;
+    ScriptedDialogs* dialogs;
+    RecordingOpener* opener;
+};
+
+inline ScriptedServices scriptedServices() {
+    auto agent = std::make_unique<ScriptedAgent>();
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    auto opener = std::make_unique<RecordingOpener>();
+    ScriptedServices scripted{{}, agent.get(), dialogs.get(), opener.get()};
+    scripted.services.agent = std::move(agent);
+    scripted.services.dialogs = std::move(dialogs);
+    scripted.services.opener = std::move(opener);
+    return scripted;
+}
+
 }  // namespace plovik::testing

@@ -53,17 +53,13 @@ class StationModelTest : public QObject {
     }
 
     std::unique_ptr<StationModel> makeModel() {
-        PlatformServices services;
-        auto scriptedAgent = std::make_unique<plovik::testing::ScriptedAgent>();
-        auto scriptedDialogs = std::make_unique<plovik::testing::ScriptedDialogs>();
-        auto recordingOpener = std::make_unique<plovik::testing::RecordingOpener>();
-        if (agent) scriptedAgent->current = agent->current;
-        agent = scriptedAgent.get();
-        dialogs = scriptedDialogs.get();
-        opener = recordingOpener.get();
-        services.agent = std::move(scriptedAgent);
-        services.dialogs = std::move(scriptedDialogs);
-        services.opener = std::move(recordingOpener);
+        const auto previous = agent ? agent->current : AgentStatus::notRegistered;
+        auto scripted = plovik::testing::scriptedServices();
+        agent = scripted.agent;
+        dialogs = scripted.dialogs;
+        opener = scripted.opener;
+        agent->current = previous;
+        auto& services = scripted.services;
         services.programPath = [this] { return programPath; };
         services.inspectEnvironment = [this](const Path&) { return environment; };
         services.testConnection = [this](ModelProvider provider, const std::string& model,

@@ -53,14 +53,10 @@ class ViewsTest : public QObject {
     std::optional<ModelResult> nextResult;
 
     std::unique_ptr<PlovikApp> launch() {
-        PlatformServices services;
-        auto scriptedAgent = std::make_unique<plovik::testing::ScriptedAgent>();
-        auto scriptedDialogs = std::make_unique<plovik::testing::ScriptedDialogs>();
-        agent = scriptedAgent.get();
-        dialogs = scriptedDialogs.get();
-        services.agent = std::move(scriptedAgent);
-        services.dialogs = std::move(scriptedDialogs);
-        services.opener = std::make_unique<plovik::testing::RecordingOpener>();
+        auto scripted = plovik::testing::scriptedServices();
+        agent = scripted.agent;
+        dialogs = scripted.dialogs;
+        auto& services = scripted.services;
         services.programPath = [] { return QDir::homePath() + "/.local/bin/OstrakDesktop"; };
         services.inspectEnvironment = [](const Path& location) {
             return EnvironmentReport::inspect(location);
