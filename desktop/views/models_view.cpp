@@ -40,6 +40,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     // The change handlers run on the user's edits only, never when the page is shown.
     connect(m_provider, &QComboBox::activated, this, [this](int index) {
         const auto provider = ostrak::ModelProviders::allCases[static_cast<std::size_t>(index)];
+        if (provider == m_station.provider()) return;  // picked again: nothing changed
         m_station.setProvider(provider);
         m_station.setModelName(
             QString::fromStdString(std::string(ostrak::ModelProviders::model(provider))));

@@ -14,6 +14,9 @@ namespace plovik {
 
 namespace {
 
+// The status is asked on the main thread every 3 seconds: a manager that does not answer
+// quickly reads as not found rather than freezing the window.
+constexpr int statusTimeoutMs = 5000;
 constexpr int commandTimeoutMs = 30000;
 
 struct Outcome {
@@ -23,12 +26,12 @@ struct Outcome {
     QString errors;
 };
 
-Outcome systemctl(const QStringList& arguments) {
+Outcome systemctl(const QStringList& arguments, int timeoutMs = commandTimeoutMs) {
     QProcess process;
     process.start(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + arguments);
     Outcome outcome;
     outcome.finished =
-        process.waitForFinished(commandTimeoutMs) && process.exitStatus() == QProcess::NormalExit;
+        process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
     if (!outcome.finished) process.kill();
     outcome.exitCode = process.exitCode();
     outcome.output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
@@ -47,7 +50,8 @@ QString SystemdAgentControl::installedUnitFile() {
 
 AgentStatus SystemdAgentControl::status() {
     if (!QFileInfo(m_unitFile).isFile()) return AgentStatus::notFound;
-    const Outcome state = systemctl({QStringLiteral("is-enabled"), QString::fromLatin1(unitName)});
+    const Outcome state =
+        systemctl({QStringLiteral("is-enabled"), QString::fromLatin1(unitName)}, statusTimeoutMs);
     if (!state.finished) return AgentStatus::notFound;
     if (state.output == QStringLiteral("enabled")) return AgentStatus::enabled;
     // Any other state of a known unit ("disabled", "linked", ...), or no such unit at all.
