@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "environment_facts.hpp"
+#include "station/environment_facts.hpp"
 #include "ostrak/core.hpp"
 #include "temp_dir.hpp"
 

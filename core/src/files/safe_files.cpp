@@ -8,12 +8,12 @@
 #include <functional>
 #include <system_error>
 
-#include "guarded_reader.hpp"
+#include "files/guarded_reader.hpp"
 #include "messages.hpp"
 #include "ostrak/uuid.hpp"
-#include "paths.hpp"
-#include "streamed_write.hpp"
-#include "unique_fd.hpp"
+#include "files/paths.hpp"
+#include "files/streamed_write.hpp"
+#include "files/unique_fd.hpp"
 
 namespace ostrak::SafeFiles {
 

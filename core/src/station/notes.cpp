@@ -2,7 +2,7 @@
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 #include "ostrak/workspace.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace ostrak {
 

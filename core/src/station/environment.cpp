@@ -9,8 +9,8 @@
 #include <limits>
 #include <sstream>
 
-#include "environment_facts.hpp"
-#include "paths.hpp"
+#include "station/environment_facts.hpp"
+#include "files/paths.hpp"
 
 namespace ostrak {
 

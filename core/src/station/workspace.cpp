@@ -8,8 +8,8 @@
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
-#include "paths.hpp"
-#include "text.hpp"
+#include "files/paths.hpp"
+#include "text/text.hpp"
 
 namespace ostrak {
 

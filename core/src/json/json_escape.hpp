@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "byte_blocks.hpp"
+#include "json/byte_blocks.hpp"
 
 namespace ostrak {
 

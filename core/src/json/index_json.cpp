@@ -1,4 +1,4 @@
-#include "index_json.hpp"
+#include "json/index_json.hpp"
 
 #include <simdjson.h>
 
@@ -8,10 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "guarded_reader.hpp"
-#include "json_escape.hpp"
-#include "json_writer.hpp"
-#include "streamed_write.hpp"
+#include "files/guarded_reader.hpp"
+#include "json/json_escape.hpp"
+#include "json/json_writer.hpp"
+#include "files/streamed_write.hpp"
 
 namespace ostrak {
 

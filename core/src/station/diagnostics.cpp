@@ -1,6 +1,6 @@
-#include "environment_facts.hpp"
-#include "index_json.hpp"
-#include "json_writer.hpp"
+#include "station/environment_facts.hpp"
+#include "json/index_json.hpp"
+#include "json/json_writer.hpp"
 #include "ostrak/workspace.hpp"
 
 namespace ostrak {

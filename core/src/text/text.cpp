@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "text/text.hpp"
 
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>

@@ -1,6 +1,6 @@
 // The JSON forms of the small stored records.
-#include "json_reading.hpp"
-#include "json_writer.hpp"
+#include "json/json_reading.hpp"
+#include "json/json_writer.hpp"
 #include "ostrak/station.hpp"
 
 namespace ostrak {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "ostrak/types.hpp"
-#include "unique_fd.hpp"
+#include "files/unique_fd.hpp"
 
 namespace ostrak::SafeFiles {
 

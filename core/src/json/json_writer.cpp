@@ -1,8 +1,8 @@
-#include "json_writer.hpp"
+#include "json/json_writer.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include "json_escape.hpp"
+#include "json/json_escape.hpp"
 
 namespace ostrak {
 

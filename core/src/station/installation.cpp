@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "json_reading.hpp"
-#include "json_writer.hpp"
+#include "json/json_reading.hpp"
+#include "json/json_writer.hpp"
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"

@@ -1,4 +1,4 @@
-#include "case_folding.hpp"
+#include "text/case_folding.hpp"
 
 #include <unicode/uchar.h>
 #include <unicode/uloc.h>

@@ -7,7 +7,7 @@
 
 #include "ostrak/error.hpp"
 #include "ostrak/models.hpp"
-#include "text.hpp"
+#include "text/text.hpp"
 
 namespace ostrak::ModelKeychain {
 

@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include "json_reading.hpp"
-#include "json_writer.hpp"
+#include "json/json_reading.hpp"
+#include "json/json_writer.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
-#include "unique_fd.hpp"
+#include "files/unique_fd.hpp"
 
 namespace ostrak {
 

@@ -12,12 +12,12 @@
 #include <memory>
 #include <system_error>
 
-#include "case_folding.hpp"
-#include "index_json.hpp"
+#include "text/case_folding.hpp"
+#include "json/index_json.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
-#include "paths.hpp"
-#include "text.hpp"
+#include "files/paths.hpp"
+#include "text/text.hpp"
 
 namespace ostrak {
 
