@@ -6,7 +6,8 @@ namespace ostrak::service {
 
 namespace {
 constexpr std::chrono::seconds indexInterval{30};
-}
+constexpr std::chrono::hours sweepInterval{1};
+}  // namespace
 
 Agent::Agent(Workspace workspace) : m_workspace(std::move(workspace)) {}
 
@@ -23,7 +24,14 @@ void Agent::indexIfDue() {
     m_lastAttempt = Clock::now();
 }
 
+void Agent::sweepIfDue() {
+    if (m_lastSweep && Clock::now() - *m_lastSweep < sweepInterval) return;
+    m_workspace.removeStaleTemporaries();
+    m_lastSweep = Clock::now();
+}
+
 bool Agent::pass(bool singlePass) {
+    sweepIfDue();
     indexIfDue();
     const Counts counts = m_lastIndex.value_or(Counts{});
     const ServiceHeartbeat heartbeat{m_workspace.configuration().id,

@@ -12,6 +12,8 @@ namespace ostrak::service {
 // The service's work on its one workstation: each pass rebuilds the knowledge index when 30
 // seconds or more have passed since the previous attempt ended, then writes a heartbeat that
 // carries the counts of the last good index and the problem of the last attempt, if any.
+// The first pass, and then one pass an hour, first removes the temporary files that a killed
+// writer left behind (15 minutes old or more; a write in flight is younger).
 // Not thread-safe: the caller runs passes one at a time.
 class Agent {
 public:
@@ -34,8 +36,10 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void indexIfDue();
+    void sweepIfDue();
 
     Workspace m_workspace;
+    std::optional<Clock::time_point> m_lastSweep;
     std::optional<Clock::time_point> m_lastAttempt;  // none: never, so the first pass indexes
     std::optional<Counts> m_lastIndex;               // counts only: the text is not kept
     std::optional<std::string> m_issue;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,10 @@ Workspace openWorkspace(const service::CommandLine& commandLine) {
 }
 
 // Blocks the two stop signals in this thread and in every thread started after it, so they
-// are only ever taken by sigwait below, never by a handler.
-sigset_t stopSignals() {
+// are only ever taken by sigwait below, never by a handler. Blocked from the start of main: a
+// stop that arrives during start-up or the first pass waits for it, then ends the service the
+// ordinary way (stopped heartbeat, status 0).
+sigset_t blockStopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
@@ -54,8 +57,7 @@ sigset_t stopSignals() {
     return signals;
 }
 
-int runUntilStopped(service::Agent& agent) {
-    const sigset_t signals = stopSignals();
+int runUntilStopped(service::Agent& agent, const sigset_t& signals) {
     service::TimerLoop timer(std::chrono::seconds(5), [&agent] {
         if (!agent.pass(false)) say(heartbeatFailure);
     });
@@ -73,12 +75,16 @@ int main(int argc, char** argv) {
     // Passes never overlap, so one malloc arena serves both threads: the memory that the first
     // pass (on this thread) frees is reused by the worker's passes instead of doubling the peak.
     mallopt(M_ARENA_MAX, 1);
-    const auto commandLine =
-        service::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    if (!commandLine) return failStartup();
+    const sigset_t stopSignals = blockStopSignals();
+    // A write past the file-size limit then fails with EFBIG like any failed write (old file
+    // intact, temporary removed) instead of killing the process.
+    ::signal(SIGXFSZ, SIG_IGN);
+    std::optional<service::CommandLine> commandLine;
     std::unique_ptr<service::Agent> agent;
     std::unique_ptr<ServiceLock> lock;
     try {
+        commandLine = service::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        if (!commandLine) return failStartup();
         Workspace workspace = openWorkspace(*commandLine);
         lock = workspace.acquireServiceLock();
         agent = std::make_unique<service::Agent>(std::move(workspace));
@@ -87,5 +93,5 @@ int main(int argc, char** argv) {
     }
     if (!agent->pass(commandLine->once)) return failStartup();
     if (commandLine->once) return 0;
-    return runUntilStopped(*agent);
+    return runUntilStopped(*agent, stopSignals);
 }

@@ -15,7 +15,7 @@ namespace {
 // The service may only be registered for an installed program: one run from a build or
 // download folder would leave a unit pointing at a file that can vanish.
 bool isInstalledProgram(const QString& program) {
-    const QString home = QDir::homePath();
+    const QString home = QString::fromStdString(Installation::homeDirectory().native());
     return program.startsWith(QStringLiteral("/usr/")) ||
            program.startsWith(QStringLiteral("/opt/")) ||
            (!home.isEmpty() && home != QStringLiteral("/") &&

@@ -15,7 +15,8 @@ StationModel::StationModel(PlatformServices services, QObject* parent)
     : QObject(parent),
       m_services(std::move(services)),
       m_name(QStringLiteral("我的工作站")),
-      m_location(QDir(QDir::homePath()).filePath(QStringLiteral("Plovik"))),
+      m_location(QDir(QString::fromStdString(Installation::homeDirectory().native()))
+                     .filePath(QStringLiteral("Plovik"))),
       m_serviceStatus(QStringLiteral("尚未启用")),
       m_modelName(QStringLiteral("deepseek-chat")) {
     load();

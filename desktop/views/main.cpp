@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include "ostrak/installation.hpp"
+#include "ostrak/safe_files.hpp"
 #include "plovik_app.hpp"
 
 namespace {
@@ -22,10 +24,23 @@ int stopSignalDescriptor() {
     return signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// The folder of the installation pointer is written only by this app: temporary files a killed
+// write left there (15 minutes old or more) are removed at start.
+void removeStaleTemporaries() {
+    try {
+        ostrak::SafeFiles::removeStaleTemporaries(ostrak::Installation::supportDirectory(),
+                                                  std::chrono::minutes(15));
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int stopSignals = stopSignalDescriptor();
+    // A write past the file-size limit fails with EFBIG and is reported like any failed write.
+    ::signal(SIGXFSZ, SIG_IGN);
+    removeStaleTemporaries();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("plovik"));
     QApplication::setDesktopFileName(QStringLiteral("plovik"));

@@ -11,6 +11,9 @@ class Workspace;
 // ~/.local/share/PlovikWorkstation) and is never deleted.
 namespace Installation {
 
+// $HOME when it is set and absolute, else the password database's entry for the real user;
+// empty when neither is known.
+Path homeDirectory();
 Path supportDirectory();
 // True when anything exists at the pointer's path; its content is only checked by load().
 bool hasSavedWorkspace();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <new>
 
@@ -33,6 +34,10 @@ void privateRoot(const Path& path, bool initialize);
 Bytes readData(const Path& path, std::int64_t maximum);
 // Durably writes a whole file; `exclusive` never replaces an existing file.
 void writeData(const Bytes& data, const Path& destination, bool exclusive);
+// Removes the ".ostrak-" temporary files that a killed writer left in `folder`: regular files
+// of the real user not modified for at least `minimumAge`, so a write in flight (younger) is
+// never touched. Best effort: what cannot be listed or removed stays; nothing is reported.
+void removeStaleTemporaries(const Path& folder, std::chrono::seconds minimumAge);
 
 namespace detail {
 [[noreturn]] void throwFormatError();

@@ -37,6 +37,9 @@ public:
 
     // Creates whichever required directories are missing (mode 0700), leaving others as they are.
     void ensureDirectories() const;
+    // Removes ".ostrak-" files a killed writer left (15 minutes old or more) from the folders
+    // the system writes: the root, system/state, system/indexes and the notes folder.
+    void removeStaleTemporaries() const;
     // Rewrites the identity with the new name; on failure value and file keep the old name.
     void rename(std::string_view newName);
     // Creates a new Markdown note exclusively in the notes folder and returns its path.

@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ostrak/types.hpp"
 #include "files/unique_fd.hpp"
+#include "files/verified_directory.hpp"
+#include "ostrak/types.hpp"
 
 namespace ostrak::SafeFiles {
 
@@ -16,6 +17,9 @@ namespace ostrak::SafeFiles {
 class GuardedReader {
 public:
     GuardedReader(const Path& path, std::int64_t maximum);
+    // The same read of `name` inside an already verified folder.
+    GuardedReader(const files::VerifiedDirectory& folder, std::string_view name,
+                  std::int64_t maximum);
 
     std::int64_t size() const noexcept { return m_size; }
     // Up to `length` bytes into `buffer`; 0 at the end. A read failure is the platform's error.
@@ -23,10 +27,15 @@ public:
     void finish() const;
 
 private:
+    void open(const files::VerifiedDirectory& folder, std::string_view name);
+
     UniqueFd m_fd;
     std::int64_t m_size = 0;
     std::int64_t m_maximum = 0;
     std::int64_t m_consumed = 0;
 };
+
+// The whole file of an opened reader (readData's result), with the reader's checks and limit.
+Bytes readAll(GuardedReader& reader);
 
 }  // namespace ostrak::SafeFiles

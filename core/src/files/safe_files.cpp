@@ -9,15 +9,19 @@
 #include <system_error>
 
 #include "files/guarded_reader.hpp"
-#include "messages.hpp"
-#include "ostrak/uuid.hpp"
+#include "files/located.hpp"
 #include "files/paths.hpp"
 #include "files/streamed_write.hpp"
 #include "files/unique_fd.hpp"
+#include "files/verified_directory.hpp"
+#include "messages.hpp"
+#include "ostrak/uuid.hpp"
 
 namespace ostrak::SafeFiles {
 
 namespace {
+
+using files::VerifiedDirectory;
 
 [[noreturn]] void fail(const std::string& message) {
     throw OstrakError(message);
@@ -27,34 +31,51 @@ namespace {
     throw std::system_error(error, std::generic_category());
 }
 
-bool existsFollowingLinks(const Path& path, struct stat& status) {
-    return ::stat(path.c_str(), &status) == 0;
+Path checkedText(const Path& path) {
+    Path standardized = paths::standardized(path);
+    const std::string& text = standardized.native();
+    if (text.empty() || text.front() != '/' || text == "/") fail(message::pathNotUsable);
+    return standardized;
 }
 
-// The temporary file of one write. Calling sequence: create() opens it exclusively (mode 0600);
-// the caller writes and flushes through descriptor(); then either published() after a rename
-// (the name is gone) or nothing. On destruction the descriptor is closed and, unless published,
-// the temporary name is removed, so no ".ostrak-" file outlives the write on any path.
+// A walk that has passed checkAncestors' rules: a file may only stand as the last component.
+VerifiedDirectory::Walk checkedWalk(const Path& standardized) {
+    auto walk = VerifiedDirectory::walk(standardized);
+    if (walk.blockedByFile && walk.missing.size() > 1) fail(message::pathUncheckable);
+    return walk;
+}
+
+bool isOwnedFolder(const VerifiedDirectory& folder) {
+    struct stat status;
+    return folder.status(status) && S_ISDIR(status.st_mode) && status.st_uid == ::getuid();
+}
+
+// The temporary file of one write, inside the verified folder of the destination. Calling
+// sequence: the constructor creates it exclusively (mode 0600, no link followed); the caller
+// writes and flushes through descriptor(); then published() after a rename (the name is gone)
+// or nothing. On destruction the descriptor is closed and, unless published, the temporary
+// name is removed from that same folder, so no ".ostrak-" file outlives the write on any path.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(Path path) : m_path(std::move(path)) {
-        m_fd.reset(
-            ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    explicit TemporaryFile(const VerifiedDirectory& folder)
+        : m_folder(folder), m_name(".ostrak-" + Uuid::random().text()) {
+        m_fd = m_folder.open(m_name, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (!m_fd) fail(message::temporaryUncreatable);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         m_fd.reset();
-        if (!m_published) ::unlink(m_path.c_str());  // already gone after a failed link: ignored
+        if (!m_published) ::unlinkat(m_folder.descriptor(), m_name.c_str(), 0);
     }
 
     int descriptor() const noexcept { return m_fd.get(); }
-    const Path& path() const noexcept { return m_path; }
+    const std::string& name() const noexcept { return m_name; }
     void published() noexcept { m_published = true; }
 
 private:
-    Path m_path;
+    const VerifiedDirectory& m_folder;
+    std::string m_name;
     UniqueFd m_fd;
     bool m_published = false;
 };
@@ -73,11 +94,9 @@ void writeAll(int descriptor, std::string_view data) {
     }
 }
 
-// After a publish the new name must itself reach the disk, or a power loss can take the
-// saved file away again. The publish has happened by then, so a failure here changes nothing.
-void syncDirectory(const Path& directory) {
-    UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) ::fsync(fd.get());
+void refuseLinkAt(const VerifiedDirectory& folder, const std::string& name) {
+    struct stat status;
+    if (folder.statEntry(name, status) && S_ISLNK(status.st_mode)) fail(message::pathThroughLink);
 }
 
 }  // namespace
@@ -86,63 +105,69 @@ void detail::throwFormatError() {
     fail(message::fileFormat);
 }
 
-void checkAncestors(const Path& path) {
-    const std::string text = paths::standardized(path).native();
-    if (text.empty() || text.front() != '/' || text == "/") fail(message::pathNotUsable);
-    std::string prefix;
-    std::size_t start = 1;
-    while (start <= text.size()) {
-        std::size_t end = text.find('/', start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) {
-            prefix.append("/").append(text, start, end - start);
-            struct stat status;
-            if (::lstat(prefix.c_str(), &status) == 0) {
-                if (S_ISLNK(status.st_mode)) fail(message::pathThroughLink);
-            } else if (errno != ENOENT) {
-                fail(message::pathUncheckable);
-            }
-        }
-        start = end + 1;
+std::optional<Located> locate(const Path& path) {
+    const Path standardized = checkedText(path);
+    auto walk = VerifiedDirectory::walk(standardized.parent_path());
+    if (walk.blockedByFile) fail(message::pathUncheckable);
+    if (!walk.missing.empty()) return std::nullopt;
+    std::string name = standardized.filename().native();
+    struct stat status;
+    if (walk.deepest.statEntry(name, status)) {
+        if (S_ISLNK(status.st_mode)) fail(message::pathThroughLink);
+    } else if (errno != ENOENT) {
+        fail(message::pathUncheckable);
     }
+    return Located{std::move(walk.deepest), std::move(name)};
+}
+
+void checkAncestors(const Path& path) {
+    checkedWalk(checkedText(path));
 }
 
 void directory(const Path& path) {
-    checkAncestors(path);
-    const Path target = paths::standardized(path);
-    struct stat status;
-    if (existsFollowingLinks(target, status)) {
-        if (!S_ISDIR(status.st_mode)) fail(message::notDirectory);
-        return;
-    }
-    const Path parent = target.parent_path();
-    if (!existsFollowingLinks(parent, status)) directory(parent);
-    if (::mkdir(target.c_str(), 0700) != 0) throwErrno(errno);
+    auto walk = checkedWalk(checkedText(path));
+    if (walk.blockedByFile) fail(message::notDirectory);
+    VerifiedDirectory level = std::move(walk.deepest);
+    for (const auto& name : walk.missing) level = level.makeChild(name, 0700);
 }
 
 void privateRoot(const Path& path, bool initialize) {
-    checkAncestors(path);
-    const Path root = paths::standardized(path);
-    struct stat status;
-    if (::lstat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
-        fail(message::rootNotOwned);
-    }
+    auto walk = checkedWalk(checkedText(path));
+    if (!walk.missing.empty() || !isOwnedFolder(walk.deepest)) fail(message::rootNotOwned);
+    const VerifiedDirectory& root = walk.deepest;
     if (initialize) {
-        if (::chmod(root.c_str(), 0700) != 0) fail(message::rootModeUnsettable);
+        // fchmod needs a descriptor opened for reading; the held one only names the folder.
+        const UniqueFd readable = root.openForReading();
+        if (readable ? ::fchmod(readable.get(), 0700) != 0
+                     : ::chmod(("/proc/self/fd/" + std::to_string(root.descriptor())).c_str(),
+                               0700) != 0) {
+            fail(message::rootModeUnsettable);
+        }
         return;
     }
+    struct stat status;
+    if (!root.status(status)) fail(message::rootNotOwned);
     if ((status.st_mode & 077) != 0) fail(message::rootOpenToOthers);
 }
 
 GuardedReader::GuardedReader(const Path& path, std::int64_t maximum) : m_maximum(maximum) {
-    checkAncestors(path);
-    m_fd.reset(
-        ::open(paths::standardized(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    auto located = locate(path);
+    if (!located) fail(message::fileUnreadable);
+    open(located->folder, located->name);
+}
+
+GuardedReader::GuardedReader(const VerifiedDirectory& folder, std::string_view name,
+                             std::int64_t maximum)
+    : m_maximum(maximum) {
+    open(folder, name);
+}
+
+void GuardedReader::open(const VerifiedDirectory& folder, std::string_view name) {
+    m_fd = folder.open(name, O_RDONLY | O_NONBLOCK);
     if (!m_fd) fail(message::fileUnreadable);
     struct stat status;
     if (::fstat(m_fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != ::getuid() || status.st_size < 0 || status.st_size > maximum) {
+        status.st_uid != ::getuid() || status.st_size < 0 || status.st_size > m_maximum) {
         fail(message::fileUnacceptable);
     }
     m_size = status.st_size;
@@ -169,6 +194,10 @@ void GuardedReader::finish() const {
 
 Bytes readData(const Path& path, std::int64_t maximum) {
     GuardedReader reader(path, maximum);
+    return readAll(reader);
+}
+
+Bytes readAll(GuardedReader& reader) {
     // The spare capacity lets a JSON parser read the buffer in place.
     Bytes data;
     data.reserve(static_cast<std::size_t>(reader.size()) + 1 + 64);
@@ -188,27 +217,30 @@ Bytes readData(const Path& path, std::int64_t maximum) {
 
 void writeStreamed(const Path& destination, bool exclusive,
                    const std::function<void(const ChunkWriter&)>& produce) {
-    checkAncestors(destination);
-    const Path target = paths::standardized(destination);
-    const Path directory = target.parent_path();
-    struct stat status;
-    if (::lstat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid()) {
-        fail(message::targetDirectoryUnusable);
-    }
+    auto located = locate(destination);
+    if (!located || !isOwnedFolder(located->folder)) fail(message::targetDirectoryUnusable);
+    const VerifiedDirectory& folder = located->folder;
+    const std::string& name = located->name;
 
-    TemporaryFile temporary(directory / (".ostrak-" + Uuid::random().text()));
+    TemporaryFile temporary(folder);
     produce([&](std::string_view chunk) { writeAll(temporary.descriptor(), chunk); });
     if (::fsync(temporary.descriptor()) != 0) throwErrno(errno);
 
-    checkAncestors(target);  // a link planted while the data was written is still refused
+    refuseLinkAt(folder, name);  // a link planted while the data was written is still refused
+    const int dir = folder.descriptor();
     if (exclusive) {
-        if (::link(temporary.path().c_str(), target.c_str()) != 0) fail(message::publishFailed);
+        if (::linkat(dir, temporary.name().c_str(), dir, name.c_str(), 0) != 0) {
+            fail(message::publishFailed);
+        }
     } else {
-        if (::rename(temporary.path().c_str(), target.c_str()) != 0) fail(message::publishFailed);
+        if (::renameat(dir, temporary.name().c_str(), dir, name.c_str()) != 0) {
+            fail(message::publishFailed);
+        }
         temporary.published();
     }
-    syncDirectory(directory);
+    // The new name must itself reach the disk, or a power loss can take the saved file away
+    // again. The publish has happened, so a failure here changes nothing.
+    folder.sync();
 }
 
 void writeData(const Bytes& data, const Path& destination, bool exclusive) {

@@ -50,12 +50,13 @@ Integer integerMember(const nlohmann::json& object, const char* key) {
             return static_cast<Integer>(number);
         }
     } else if (value.is_number_float()) {
+        // In range before converting: converting an out-of-range double is undefined. The
+        // upper bound max + 1 is a power of two, exact as a double.
         const double number = value.get<double>();
-        const auto converted = static_cast<Integer>(number);
         if (number >= static_cast<double>(std::numeric_limits<Integer>::min()) &&
-            number <= static_cast<double>(std::numeric_limits<Integer>::max()) &&
-            static_cast<double>(converted) == number) {
-            return converted;
+            number < static_cast<double>(std::numeric_limits<Integer>::max()) + 1.0) {
+            const auto converted = static_cast<Integer>(number);
+            if (static_cast<double>(converted) == number) return converted;
         }
     }
     throw DecodingError(std::string("mistyped ") + key);

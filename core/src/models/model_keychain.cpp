@@ -96,6 +96,13 @@ Items search(SecretService* service, GHashTable* attributes, bool loadSecrets, b
     return Items(found);
 }
 
+bool anyLocked(const Items& items) {
+    for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
+        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) return true;
+    }
+    return false;
+}
+
 bool defaultCollectionUnlocked(SecretService* service) {
     Failure failure;
     Object<SecretCollection> collection(secret_collection_for_alias_sync(
@@ -120,9 +127,12 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     if (!service) throw OstrakError(saveRefused);
     const auto attributes = attributesFor(station, provider);
     bool searchFailed = false;
-    const bool existed = search(service.get(), attributes.get(), false, searchFailed) != nullptr;
-    const std::string& refused = existed ? updateRefused : saveRefused;
-    if (searchFailed || !defaultCollectionUnlocked(service.get())) throw OstrakError(refused);
+    const Items existing = search(service.get(), attributes.get(), false, searchFailed);
+    const std::string& refused = existing ? updateRefused : saveRefused;
+    // A locked item would survive beside the new one and keep answering with the old key.
+    if (searchFailed || anyLocked(existing) || !defaultCollectionUnlocked(service.get())) {
+        throw OstrakError(refused);
+    }
 
     const std::string label =
         "plovik API Key (" + std::string(ModelProviders::name(provider)) + ")";
@@ -158,11 +168,21 @@ std::string read(const Uuid& station, ModelProvider provider) {
 void remove(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
     if (!service) throw OstrakError(removeRefused);
-    Failure failure;
-    // Nothing to clear is no failure: removing a key that is not there succeeds.
-    secret_service_clear_sync(service.get(), schema(), attributesFor(station, provider).get(),
-                              nullptr, failure.out());
-    if (failure) throw OstrakError(removeRefused);
+    bool failed = false;
+    const Items items =
+        search(service.get(), attributesFor(station, provider).get(), false, failed);
+    // The Secret Service skips a locked item without an error when asked to clear: look first,
+    // and refuse rather than report a key removed that is still stored.
+    if (failed || anyLocked(items)) throw OstrakError(removeRefused);
+    // Nothing found is no failure: removing a key that is not there succeeds.
+    for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
+        Failure failure;
+        if (!secret_item_delete_sync(static_cast<SecretItem*>(entry->data), nullptr,
+                                     failure.out()) ||
+            failure) {
+            throw OstrakError(removeRefused);
+        }
+    }
 }
 
 }  // namespace ostrak::ModelKeychain

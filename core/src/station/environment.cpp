@@ -9,8 +9,8 @@
 #include <limits>
 #include <sstream>
 
-#include "station/environment_facts.hpp"
 #include "files/paths.hpp"
+#include "station/environment_facts.hpp"
 
 namespace ostrak {
 
@@ -69,8 +69,12 @@ std::string operatingSystem() {
 
 namespace {
 
-Path nearestExistingAncestor(const Path& location) {
-    Path current = paths::standardized(std::filesystem::absolute(location));
+// Nothing when a relative location cannot be resolved (the working directory is gone).
+std::optional<Path> nearestExistingAncestor(const Path& location) {
+    std::error_code error;
+    const Path absolute = std::filesystem::absolute(location, error);
+    if (error) return std::nullopt;
+    Path current = paths::standardized(absolute);
     struct stat status;
     while (::stat(current.c_str(), &status) != 0 && current != "/" && current.has_parent_path() &&
            current != current.parent_path()) {
@@ -96,7 +100,9 @@ EnvironmentReport EnvironmentReport::inspect(const Path& location) {
     EnvironmentReport report;
     report.operatingSystem = environment::operatingSystem();
     report.architecture = environment::architectureName(system.machine);
-    report.availableBytes = freeBytes(nearestExistingAncestor(location));
+    if (const auto existing = nearestExistingAncestor(location)) {
+        report.availableBytes = freeBytes(*existing);
+    }
     report.isSupported = environment::isSupported(system.release, report.architecture);
     return report;
 }

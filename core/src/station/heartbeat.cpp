@@ -3,11 +3,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include "files/located.hpp"
+#include "files/unique_fd.hpp"
 #include "json/json_reading.hpp"
 #include "json/json_writer.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
-#include "files/unique_fd.hpp"
 
 namespace ostrak {
 
@@ -52,8 +53,9 @@ Bytes JsonCodec<ServiceHeartbeat>::encode(const ServiceHeartbeat& heartbeat) {
 }
 
 ServiceLock::ServiceLock(const Path& lockFile) {
-    SafeFiles::checkAncestors(lockFile);
-    UniqueFd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const auto located = SafeFiles::locate(lockFile);
+    if (!located) throw OstrakError(message::lockUnopenable);
+    UniqueFd fd = located->folder.open(located->name, O_RDWR | O_CREAT | O_NONBLOCK, 0600);
     if (!fd) throw OstrakError(message::lockUnopenable);
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw OstrakError(message::lockHeld);
     m_descriptor = fd.release();

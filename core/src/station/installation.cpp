@@ -32,19 +32,6 @@ Path absoluteFromEnvironment(const char* name) {
     return Path(value);
 }
 
-Path homeDirectory() {
-    if (Path home = absoluteFromEnvironment("HOME"); !home.empty()) return home;
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir) {
-        return Path(found->pw_dir);
-    }
-    return {};
-}
-
 Path pointerFile() {
     return Installation::supportDirectory() / "installation.json";
 }
@@ -70,6 +57,19 @@ struct JsonCodec<Pointer> {
 };
 
 namespace Installation {
+
+Path homeDirectory() {
+    if (Path home = absoluteFromEnvironment("HOME"); !home.empty()) return home;
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir) {
+        return Path(found->pw_dir);
+    }
+    return {};
+}
 
 Path supportDirectory() {
     Path data = absoluteFromEnvironment("XDG_DATA_HOME");

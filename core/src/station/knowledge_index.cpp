@@ -8,15 +8,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <system_error>
 
-#include "text/case_folding.hpp"
+#include "files/guarded_reader.hpp"
+#include "files/paths.hpp"
+#include "files/verified_directory.hpp"
 #include "json/index_json.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
-#include "files/paths.hpp"
+#include "text/case_folding.hpp"
 #include "text/text.hpp"
 
 namespace ostrak {
@@ -74,16 +78,24 @@ std::string titleOf(std::string_view text, std::string_view fileName) {
 // One rebuild: walks the knowledge folder depth first, skipping hidden entries, counting what
 // cannot be indexed, and stopping at the first folder it cannot list (which fails the rebuild).
 // Entries of a folder are visited in byte order of their names so the result is deterministic.
+//
+// The walk holds one folder descriptor at a time: each folder is opened relative to its parent
+// without following links, and the way back up reopens ".." and checks it is still the folder
+// that was left, so a folder moved or swapped for a link mid-walk is never entered or mistaken.
+// Memory grows with depth, not with its square: one path text is extended and shortened, and
+// each level keeps only its own listing. Listing stops once the 10,000-entry budget is spent,
+// so a folder of a million files costs no more than the budget.
 class IndexBuilder {
 public:
-    explicit IndexBuilder(const Path& root) : m_rootPrefix(root.native() + "/") {}
+    explicit IndexBuilder(const Path& root) : m_rootLength(root.native().size() + 1) {}
 
     void walk(const Path& knowledge) {
-        std::unique_ptr<DIR, DirectoryCloser> top(::opendir(knowledge.c_str()));
-        if (!top) throw OstrakError(message::knowledgeUnreadable);
-        auto entries = entriesOf(top.get());
-        top.reset();
-        walkListed(knowledge, entries);
+        auto walk = files::VerifiedDirectory::walk(paths::standardized(knowledge));
+        if (!walk.missing.empty()) throw OstrakError(message::knowledgeUnreadable);
+        m_path = paths::standardized(knowledge).native();
+        auto entries = list(walk.deepest);
+        if (!entries) throw OstrakError(message::knowledgeUnreadable);
+        walkListed(walk.deepest, *entries);
         if (m_failed) throw OstrakError(message::knowledgePartlyUnreadable);
     }
 
@@ -95,6 +107,8 @@ public:
     std::int64_t skipped() const { return m_skipped; }
 
 private:
+    using Folder = files::VerifiedDirectory;
+
     // An entry of a listed folder with its attributes, taken while the folder is open.
     struct Entry {
         std::string name;
@@ -102,13 +116,27 @@ private:
         struct stat status {};
     };
 
-    static std::vector<Entry> entriesOf(DIR* directory) {
+    // The folder's visible entries in name order, at most what the budget can still visit plus
+    // the one that exceeds it; nothing when the folder cannot be listed to the end.
+    std::optional<std::vector<Entry>> list(const Folder& folder) const {
+        UniqueFd readable = folder.openForReading();
+        if (!readable) return std::nullopt;
+        std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(readable.get()));
+        if (!directory) return std::nullopt;
+        readable.release();
+        const auto wanted = static_cast<std::size_t>(maximumEntries - m_entries + 1);
         std::vector<Entry> entries;
-        while (const dirent* found = ::readdir(directory)) {
+        while (entries.size() < wanted) {
+            errno = 0;
+            const dirent* found = ::readdir(directory.get());
+            if (found == nullptr) {
+                if (errno != 0) return std::nullopt;  // a read error is not the end of the folder
+                break;
+            }
             if (isHidden(found->d_name)) continue;
             Entry entry{found->d_name};
-            if (::fstatat(::dirfd(directory), found->d_name, &entry.status, AT_SYMLINK_NOFOLLOW) !=
-                0) {
+            if (::fstatat(::dirfd(directory.get()), found->d_name, &entry.status,
+                          AT_SYMLINK_NOFOLLOW) != 0) {
                 entry.error = errno;
             }
             entries.push_back(std::move(entry));
@@ -118,25 +146,45 @@ private:
         return entries;
     }
 
-    void walkListed(const Path& directory, const std::vector<Entry>& entries) {
+    void walkListed(Folder& folder, const std::vector<Entry>& entries) {
         for (const auto& entry : entries) {
             if (m_stopped) return;
-            visit(directory / entry.name, entry);
+            const std::size_t length = m_path.size();
+            m_path.append("/").append(entry.name);
+            visit(folder, entry);
+            m_path.resize(length);
         }
     }
 
-    void descend(const Path& directory) {
-        std::unique_ptr<DIR, DirectoryCloser> listing(::opendir(directory.c_str()));
-        if (!listing) {
+    // Enters the child folder of `entry`, walks it, and comes back to `folder` (which is let go
+    // while below, and reopened through ".." when the child is done).
+    void descend(Folder& folder, const Entry& entry) {
+        // A folder whose path the system could not name is one it cannot list.
+        if (m_path.size() >= PATH_MAX) {
             m_failed = m_stopped = true;
             return;
         }
-        auto entries = entriesOf(listing.get());
-        listing.reset();  // never hold more than one folder open, however deep the tree
-        walkListed(directory, entries);
+        struct stat here;
+        if (!folder.status(here)) throw std::system_error(errno, std::generic_category());
+        std::optional<Folder> child;
+        try {
+            child.emplace(folder.child(entry.name));
+        } catch (const std::exception&) {
+            m_failed = m_stopped = true;  // gone, swapped for a link or not ours to enter
+            return;
+        }
+        folder = Folder(std::move(*child));
+        if (auto entries = list(folder)) {
+            walkListed(folder, *entries);
+        } else {
+            m_failed = m_stopped = true;
+        }
+        auto parent = folder.parent(here);
+        if (!parent) throw OstrakError(message::knowledgePartlyUnreadable);
+        folder = std::move(*parent);
     }
 
-    void visit(const Path& path, const Entry& entry) {
+    void visit(Folder& folder, const Entry& entry) {
         if (++m_entries > maximumEntries) {
             ++m_skipped;
             m_stopped = true;
@@ -155,7 +203,7 @@ private:
             if (!text::isValidUtf8(name)) {
                 ++m_skipped;
             } else {
-                descend(path);
+                descend(folder, entry);
             }
             return;
         }
@@ -166,20 +214,19 @@ private:
             ++m_skipped;
             return;
         }
-        // The guarded read begins with the ancestor check of the file, so that check is not
-        // made twice.
-        Bytes content = SafeFiles::readData(path, maximumFileSize);
+        SafeFiles::GuardedReader reader(folder, name, maximumFileSize);
+        Bytes content = SafeFiles::readAll(reader);
         if (!text::isValidUtf8(content)) {
             ++m_skipped;
             return;
         }
         std::string title = titleOf(content, name);
-        m_documents.push_back(
-            {path.native().substr(m_rootPrefix.size()), std::move(title), std::move(content)});
+        m_documents.push_back({m_path.substr(m_rootLength), std::move(title), std::move(content)});
         m_totalSize += status.st_size;
     }
 
-    std::string m_rootPrefix;
+    std::size_t m_rootLength;
+    std::string m_path;  // of the entry being visited
     std::vector<IndexedDocument> m_documents;
     std::int64_t m_skipped = 0;
     std::int64_t m_entries = 0;
@@ -219,7 +266,6 @@ std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
 
 KnowledgeIndex Workspace::rebuildIndex() const {
     const Path knowledge = knowledgeURL();
-    SafeFiles::checkAncestors(knowledge);
     const Timestamp startedAt = Timestamp::now();
     IndexBuilder builder(m_root);
     builder.walk(knowledge);

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 
+#include "files/paths.hpp"
+#include "files/verified_directory.hpp"
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
-#include "files/paths.hpp"
 #include "text/text.hpp"
 
 namespace ostrak {
@@ -30,15 +32,24 @@ struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-// Any entry at all, hidden ones included; a location that cannot be listed counts as occupied.
+// Any entry at all, hidden ones included. A location that cannot be listed to the end (a read
+// error halfway through a network folder included) counts as occupied. A location that does
+// not exist yet is free.
 bool isOccupied(const Path& root) {
-    std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(root.c_str()));
+    auto walk = files::VerifiedDirectory::walk(root);
+    if (!walk.missing.empty()) return walk.blockedByFile;
+    UniqueFd listing = walk.deepest.openForReading();
+    if (!listing) return true;
+    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listing.get()));
     if (!directory) return true;
-    while (const dirent* entry = ::readdir(directory.get())) {
+    listing.release();
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory.get());
+        if (entry == nullptr) return errno != 0;
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") return true;
     }
-    return false;
 }
 
 void checkIdentity(const StationConfiguration& station) {
@@ -65,10 +76,7 @@ Workspace Workspace::create(const Path& location, std::string_view name) {
     std::string validated = validName(name);
     Path root = rootFor(location);
     SafeFiles::checkAncestors(root);
-    struct stat status;
-    if (::stat(root.c_str(), &status) == 0 && isOccupied(root)) {
-        throw OstrakError(message::locationNotEmpty);
-    }
+    if (isOccupied(root)) throw OstrakError(message::locationNotEmpty);
     SafeFiles::directory(root);
     SafeFiles::privateRoot(root, true);
     StationConfiguration station{
@@ -119,6 +127,14 @@ Path Workspace::knowledgeURL() const {
 
 void Workspace::ensureDirectories() const {
     for (const auto& relative : requiredDirectories()) SafeFiles::directory(m_root / relative);
+}
+
+void Workspace::removeStaleTemporaries() const {
+    constexpr std::chrono::minutes staleAfter{15};
+    for (const Path& folder : {m_root, m_root / "system" / "state", m_root / "system" / "indexes",
+                               knowledgeURL() / "notes"}) {
+        SafeFiles::removeStaleTemporaries(folder, staleAfter);
+    }
 }
 
 void Workspace::rename(std::string_view newName) {

@@ -1,0 +1,48 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <memory>
+
+#include "files/verified_directory.hpp"
+#include "ostrak/error.hpp"
+#include "ostrak/safe_files.hpp"
+
+namespace ostrak::SafeFiles {
+
+namespace {
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+}  // namespace
+
+void removeStaleTemporaries(const Path& folder, std::chrono::seconds minimumAge) {
+    if (!folder.is_absolute()) return;
+    std::optional<files::VerifiedDirectory::Walk> walk;
+    try {
+        walk = files::VerifiedDirectory::walk(folder.lexically_normal());
+    } catch (const OstrakError&) {
+        return;  // a folder behind a link is nobody's to clean
+    }
+    if (!walk->missing.empty()) return;
+    UniqueFd listing = walk->deepest.openForReading();
+    if (!listing) return;
+    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listing.get()));
+    if (!directory) return;
+    listing.release();
+    const std::time_t cutoff = std::time(nullptr) - minimumAge.count();
+    const int descriptor = ::dirfd(directory.get());
+    while (const dirent* entry = ::readdir(directory.get())) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(".ostrak-")) continue;
+        struct stat status;
+        if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(status.st_mode) || status.st_uid != ::getuid()) continue;
+        if (status.st_mtime > cutoff) continue;
+        ::unlinkat(descriptor, entry->d_name, 0);
+    }
+}
+
+}  // namespace ostrak::SafeFiles

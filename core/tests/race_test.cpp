@@ -1,0 +1,122 @@
+// Another process swaps folders of a workstation for links to an outside folder while the
+// workstation is written, read, indexed and beaten: nothing may land outside or be read from it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "ostrak/core.hpp"
+#include "temp_dir.hpp"
+
+namespace ostrak {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Every file below `folder` with its content.
+std::map<std::string, std::string> snapshot(const Path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const auto relative = fs::relative(entry.path(), folder).native();
+        files[relative] = entry.is_regular_file() ? testing::readFile(entry.path()) : "<dir>";
+    }
+    return files;
+}
+
+// A child process that exchanges `folder` with a link to `outside` as fast as it can for
+// `duration`, then leaves both as they were.
+pid_t startSwapping(const Path& folder, const Path& outside, std::chrono::milliseconds duration) {
+    const Path link = folder.parent_path() / ".swap-link";
+    fs::create_directory_symlink(outside, link);
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    const auto end = std::chrono::steady_clock::now() + duration;
+    bool swapped = false;
+    while (std::chrono::steady_clock::now() < end || swapped) {
+        if (::renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0) {
+            swapped = !swapped;
+        }
+    }
+    ::_exit(0);
+}
+
+TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
+    testing::TempHome home;
+    testing::TempDir dir;
+    Workspace workspace = Workspace::create(dir / "station", "站");
+    workspace.writeNote("第一篇", "内容");
+    workspace.rebuildIndex();
+    const Path knowledge = workspace.knowledgeURL();
+    const Path outside = dir / "outside";
+    // The outside folder looks like the workstation, so a redirected operation would succeed.
+    fs::create_directories(outside / "system/indexes");
+    fs::create_directories(outside / "system/state");
+    fs::create_directories(outside / "notes");
+    testing::writeFile(outside / "station.json",
+                       testing::readFile(workspace.root() / "station.json"));
+    const auto before = snapshot(outside);
+
+    for (const Path& target :
+         {workspace.root() / "system/indexes", workspace.root() / "system/state",
+          knowledge / "notes", workspace.root()}) {
+        SCOPED_TRACE(target.native());
+        const pid_t swapper = startSwapping(target, outside, 1500ms);
+        int succeeded = 0;
+        int refused = 0;
+        const auto end = std::chrono::steady_clock::now() + 1500ms;
+        for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+            for (int step = 0; step < 5; ++step) {
+                try {
+                    switch (step) {
+                        case 0:
+                            workspace.writeNote("笔记", "第 " + std::to_string(round) + " 轮");
+                            break;
+                        case 1:
+                            workspace.rebuildIndex();
+                            break;
+                        case 2:
+                            workspace.saveHeartbeat({workspace.configuration().id, Timestamp::now(),
+                                                     1, 0, 0, std::nullopt});
+                            break;
+                        case 3:
+                            EXPECT_EQ(Workspace::open(workspace.root()).configuration().id,
+                                      workspace.configuration().id);
+                            break;
+                        case 4:
+                            workspace.loadIndex();
+                            break;
+                    }
+                    ++succeeded;
+                } catch (const OstrakError&) {
+                    ++refused;  // a refusal with a message is a right answer
+                } catch (const std::system_error&) {
+                    ++refused;
+                }
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(swapper, &status, 0), swapper);
+        fs::remove(target.parent_path() / ".swap-link");
+        EXPECT_GT(succeeded, 0);
+        EXPECT_EQ(snapshot(outside), before);
+    }
+    // Whatever was published went into the workstation and is whole.
+    EXPECT_NO_THROW(Workspace::open(workspace.root()).loadIndex());
+    for (const auto& folder : {workspace.root(), workspace.root() / "system/indexes",
+                               workspace.root() / "system/state", knowledge / "notes"}) {
+        for (const auto& name : testing::entries(folder)) {
+            EXPECT_FALSE(name.starts_with(".ostrak-")) << folder << "/" << name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ostrak
