@@ -1,11 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "station/environment_facts.hpp"
 #include "ostrak/core.hpp"
+#include "station/environment_facts.hpp"
 #include "temp_dir.hpp"
 
 namespace ostrak {
@@ -24,6 +26,21 @@ TEST(Environment, MeasuresTheVolumeOfTheNearestExistingFolder) {
     EXPECT_NEAR(static_cast<double>(*report.availableBytes), expected, 64.0 * 1024 * 1024);
     EXPECT_NE(report.operatingSystem.find(" · Linux "), std::string::npos);
     EXPECT_FALSE(report.architecture.empty());
+
+    // A relative location with the working directory gone has no volume to measure, and the
+    // report still comes back.
+    const int back = ::open(".", O_RDONLY | O_DIRECTORY);
+    fs::create_directory(dir / "cwd");
+    ASSERT_EQ(::chdir((dir / "cwd").c_str()), 0);
+    fs::remove(dir / "cwd");
+    for (const char* location : {"", "relative/place"}) {
+        EnvironmentReport gone;
+        EXPECT_NO_THROW(gone = EnvironmentReport::inspect(location));
+        EXPECT_FALSE(gone.availableBytes);
+        EXPECT_FALSE(gone.operatingSystem.empty());
+    }
+    EXPECT_EQ(::fchdir(back), 0);
+    ::close(back);
 }
 
 TEST(Environment, SupportsLinuxFiveTenOnTwoArchitectures) {

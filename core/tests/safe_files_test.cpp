@@ -127,7 +127,14 @@ TEST(ReadRecord, TurnsEveryDecodingProblemIntoTheFormatMessage) {
           std::string("{"),
           std::string(R"({"createdAt":"x","id":"6F2D5C1A-0000-4000-8000-)"
                       R"(000000000001","name":"站","ownerID":"6F2D5C1A-)"
-                      R"(0000-4000-8000-000000000002","schema":1})")}) {
+                      R"(0000-4000-8000-000000000002","schema":1})"),
+          // An integer far outside any integer type is a format error, not a wrapped value.
+          std::string(R"({"createdAt":1.5,"id":"6F2D5C1A-0000-4000-8000-000000000001",)"
+                      R"("name":"站","ownerID":"6F2D5C1A-0000-4000-8000-000000000002",)"
+                      R"("schema":1e300})"),
+          std::string(R"({"createdAt":1.5,"id":"6F2D5C1A-0000-4000-8000-000000000001",)"
+                      R"("name":"站","ownerID":"6F2D5C1A-0000-4000-8000-000000000002",)"
+                      R"("schema":9.3e18})")}) {
         writeFile(dir / "station.json", broken);
         EXPECT_EQ(
             messageOf([&] { SafeFiles::read<StationConfiguration>(dir / "station.json", 65536); }),

@@ -3,7 +3,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
+#include <thread>
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"
@@ -44,6 +47,22 @@ protected:
     bool freshHeartbeatFrom(pid_t pid) const {
         const auto current = heartbeat();
         return current && current->pid == pid && current->isFresh(Timestamp::now());
+    }
+    // Enough knowledge that writing the index takes a while: `count` notes of 16 KB.
+    void fillKnowledge(int count, const std::string& tag = "") const {
+        const std::string body(16 * 1024 - 64, 'x');
+        for (int i = 0; i < count; ++i) {
+            testing::writeFile(
+                workspace.knowledgeURL() / "notes" / (tag + std::to_string(i) + ".md"),
+                "# 笔记 " + std::to_string(i) + "\n" + body);
+        }
+    }
+    std::vector<std::string> temporaries(const Path& folder) const {
+        std::vector<std::string> found;
+        for (const auto& name : testing::entries(folder)) {
+            if (name.starts_with(".ostrak-")) found.push_back(name);
+        }
+        return found;
     }
     void expectStoppedHeartbeat() const {
         const auto last = heartbeat();
@@ -179,6 +198,80 @@ TEST_F(ServiceProgram, FindsANewNoteOnItsOwnWithinAboutThirtyFiveSeconds) {
     EXPECT_TRUE(eventually([&] { return heartbeat() && heartbeat()->indexed == 1; }, 6s));
     service.signal(SIGTERM);
     EXPECT_EQ(service.wait(10s), 0);
+}
+
+// A stop signal during start-up or the first pass waits for the pass, then ends as usual.
+TEST_F(ServiceProgram, AStopDuringTheFirstPassStillEndsCleanly) {
+    fillKnowledge(1000);
+    ChildProcess service(program, rootArguments("--run"));
+    const Path indexes = workspace.root() / "system/indexes";
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (temporaries(indexes).empty() && service.running() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.wait(30s), 0);
+    EXPECT_EQ(service.standardError(), "");
+    expectStoppedHeartbeat();
+    EXPECT_EQ(temporaries(indexes), std::vector<std::string>{});
+}
+
+// kill -9 in the middle of index writes: the index is always a whole old or new file, and the
+// next start removes the temporary files such kills leave once they are 15 minutes old.
+TEST_F(ServiceProgram, KilledMidWriteLeavesAWholeIndexAndItsLeftoversAreSwept) {
+    const Path indexes = workspace.root() / "system/indexes";
+    for (int round = 0; round < 6; ++round) {
+        fillKnowledge(200, "r" + std::to_string(round) + "-");
+        ChildProcess service(program, rootArguments("--run"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40 * round));
+        service.signal(SIGKILL);
+        service.wait(10s);
+        if (fs::exists(indexFile)) {
+            EXPECT_NO_THROW(workspace.loadIndex()) << "round " << round;
+        }
+    }
+    // Leftovers of killed writes, old and fresh; a fresh one may be a write in flight.
+    testing::writeFile(indexes / ".ostrak-OLD", "half");
+    testing::writeFile(workspace.root() / "system/state/.ostrak-OLD", "half");
+    testing::writeFile(indexes / ".ostrak-FRESH", "in flight");
+    const timespec twentyMinutesAgo[2] = {{::time(nullptr) - 20 * 60, 0},
+                                          {::time(nullptr) - 20 * 60, 0}};
+    for (const auto& folder : {indexes, workspace.root() / "system/state"}) {
+        for (const auto& name : temporaries(folder)) {
+            if (name != ".ostrak-FRESH")
+                ::utimensat(AT_FDCWD, (folder / name).c_str(), twentyMinutesAgo, 0);
+        }
+    }
+    const auto next = runToEnd(program, rootArguments("--once"));
+    EXPECT_EQ(next.status, 0);
+    EXPECT_EQ(temporaries(indexes), std::vector<std::string>{".ostrak-FRESH"});
+    EXPECT_EQ(temporaries(workspace.root() / "system/state"), std::vector<std::string>{});
+    EXPECT_EQ(workspace.loadIndex().documents.size(), 1000u);
+}
+
+// Limits and a vanished working directory are failures reported the usual way, not crashes.
+TEST_F(ServiceProgram, LimitsAndAGoneWorkingDirectoryAreReportedFailures) {
+    fillKnowledge(20);
+    ASSERT_EQ(runToEnd(program, rootArguments("--once")).status, 0);
+    const std::string before = testing::readFile(indexFile);
+    fillKnowledge(40, "more-");
+    // 100 blocks of 512 bytes: room for the heartbeat, not for the new index.
+    const auto limited = runToEnd("/bin/sh", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", program,
+                                              "--root", workspace.root().native(), "--once"});
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_EQ(limited.standardError, startupLine);
+    EXPECT_EQ(testing::readFile(indexFile), before);
+    EXPECT_EQ(temporaries(workspace.root() / "system/indexes"), std::vector<std::string>{});
+    ASSERT_TRUE(heartbeat());
+    EXPECT_EQ(heartbeat()->issue, indexingIssue);
+
+    const auto gone = runToEnd("/bin/sh", {"-c",
+                                           "mkdir \"$0/cwd\" && cd \"$0/cwd\" && rmdir \"$0/cwd\" "
+                                           "&& exec \"$1\" --root station --run",
+                                           dir.path().native(), program});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.standardError, startupLine);
 }
 
 }  // namespace
