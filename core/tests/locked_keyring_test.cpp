@@ -1,0 +1,61 @@
+// A key whose keyring is locked: every operation refuses with its own message and the stored
+// item stays. Runs in a keyring of its own (tests/support/own_keyring.sh), since it locks it.
+#include <gtest/gtest.h>
+#include <libsecret/secret.h>
+
+#include <cstdlib>
+
+#include "ostrak/core.hpp"
+#include "test_messages.hpp"
+
+namespace ostrak {
+namespace {
+
+// Items of the station, locked ones included, counted without unlocking anything.
+int storedItems(SecretService* service, const Uuid& station) {
+    GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+    const std::string account = station.text() + ".deepseek";
+    g_hash_table_insert(attributes, const_cast<char*>("service"),
+                        const_cast<char*>("cn.trenzo.workstation.models"));
+    g_hash_table_insert(attributes, const_cast<char*>("account"),
+                        const_cast<char*>(account.c_str()));
+    GList* items = secret_service_search_sync(service, nullptr, attributes, SECRET_SEARCH_ALL,
+                                              nullptr, nullptr);
+    g_hash_table_unref(attributes);
+    const int count = static_cast<int>(g_list_length(items));
+    g_list_free_full(items, g_object_unref);
+    return count;
+}
+
+TEST(LockedKeyring, EveryOperationRefusesAndTheItemStays) {
+    const char* own = std::getenv("OSTRAK_TEST_OWN_KEYRING");
+    if (own == nullptr || std::string(own) != "1") GTEST_SKIP() << "needs own_keyring.sh";
+    const Uuid station = Uuid::random();
+    ModelKeychain::save("sk-old-key-123", station, ModelProvider::deepseek);
+
+    SecretService* service =
+        secret_service_get_sync(SECRET_SERVICE_LOAD_COLLECTIONS, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    SecretCollection* collection = secret_collection_for_alias_sync(
+        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, nullptr);
+    ASSERT_NE(collection, nullptr);
+    GList* toLock = g_list_append(nullptr, collection);
+    ASSERT_GE(secret_service_lock_sync(service, toLock, nullptr, nullptr, nullptr), 1);
+    g_list_free(toLock);
+    ASSERT_TRUE(secret_collection_get_locked(collection));
+
+    EXPECT_EQ(messageOf([&] { ModelKeychain::read(station, ModelProvider::deepseek); }),
+              "请先保存 API Key，并允许访问本机钥匙串。");
+    EXPECT_EQ(
+        messageOf([&] { ModelKeychain::save("sk-new-key-456", station, ModelProvider::deepseek); }),
+        "钥匙串未允许更新密钥。");
+    EXPECT_EQ(messageOf([&] { ModelKeychain::remove(station, ModelProvider::deepseek); }),
+              "钥匙串密钥未能删除。");
+    EXPECT_EQ(storedItems(service, station), 1);
+
+    g_object_unref(collection);
+    g_object_unref(service);
+}
+
+}  // namespace
+}  // namespace ostrak

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Runs a test program in a D-Bus session of its own, with an unlocked gnome-keyring in a home of
+# its own, for tests that lock the keyring (the keyring shared by the other tests stays as it is).
+# Usage: dbus-run-session -- own_keyring.sh PROGRAM [ARGUMENTS...]
+set -eu
+scratch=$(mktemp -d)
+export HOME="$scratch/home" XDG_DATA_HOME="$scratch/home/.local/share" XDG_RUNTIME_DIR="$scratch/run"
+mkdir -p "$HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+keyring_pid=
+cleanup() {
+    [ -n "$keyring_pid" ] && kill "$keyring_pid" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+for assignment in $(printf 'own-keyring' | gnome-keyring-daemon --unlock --components=secrets --daemonize); do
+    export "$assignment"
+done
+keyring_pid=${GNOME_KEYRING_PID:-$(pgrep -u "$(id -u)" -n gnome-keyring-d || true)}
+OSTRAK_TEST_OWN_KEYRING=1 "$@"
