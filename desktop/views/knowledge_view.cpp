@@ -21,7 +21,7 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
     auto* layout = new QVBoxLayout(entry);
     layout->setContentsMargins(0, 6, 0, 6);
     layout->setSpacing(6);
-    auto* open = new QPushButton(QString::fromStdString(document.title));
+    auto* open = new QPushButton(style::buttonText(QString::fromStdString(document.title)));
     open->setFlat(true);
     open->setFont(style::font(style::Text::headline));
     open->setCursor(Qt::PointingHandCursor);
@@ -29,8 +29,8 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
     QObject::connect(open, &QPushButton::clicked, &station,
                      [&station, document] { station.openDocument(document); });
     const QString text = QString::fromStdString(document.text);
-    auto* preview =
-        style::label(text.left(previewLength), style::Text::callout, style::Tone::secondary);
+    auto* preview = style::label(style::firstGraphemes(text, previewLength), style::Text::callout,
+                                 style::Tone::secondary);
     preview->setMaximumHeight(3 * preview->fontMetrics().lineSpacing() + 2);
     preview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     layout->addWidget(open, 0, Qt::AlignLeft);

@@ -4,7 +4,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QTranslator>
+
 #include <QSocketNotifier>
+#include <cstdio>
 
 #include "ostrak/installation.hpp"
 #include "ostrak/safe_files.hpp"
@@ -36,13 +41,50 @@ void removeStaleTemporaries() {
 
 }  // namespace
 
+// --help and --version, answered before any window system is needed. Exits for those two.
+void answerCommandLine(int argc, char** argv) {
+    QCoreApplication probe(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("OstrakDesktop"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(OSTRAK_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("plovik 工作站安装与管理"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(probe);
+}
+
+// Without a display Qt would abort; one clear line instead. A platform chosen explicitly
+// (QT_QPA_PLATFORM=offscreen, say) is the caller's business.
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// Qt's own texts (context menus, dialog buttons) in Chinese, like the app's.
+void loadQtTranslation(QTranslator& translator) {
+    if (translator.load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&translator);
+    }
+}
+
 int main(int argc, char** argv) {
+    answerCommandLine(argc, argv);
+    if (!hasDisplay()) {
+        std::fputs("OstrakDesktop: 没有可用的图形显示（DISPLAY 或 WAYLAND_DISPLAY 未设置）。\n",
+                   stderr);
+        return 1;
+    }
     const int stopSignals = stopSignalDescriptor();
     // A write past the file-size limit fails with EFBIG and is reported like any failed write.
     ::signal(SIGXFSZ, SIG_IGN);
     removeStaleTemporaries();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("plovik"));
+    QApplication::setApplicationVersion(QStringLiteral(OSTRAK_VERSION));
+    QTranslator qtTranslation;
+    loadQtTranslation(qtTranslation);
     QApplication::setDesktopFileName(QStringLiteral("plovik"));
     QSocketNotifier stop(stopSignals, QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &application, [stopSignals] {

@@ -203,6 +203,7 @@ void RootView::syncAlert() {
     }
     auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("需要处理"), *error,
                                   QMessageBox::NoButton, this);
+    alert->setTextFormat(Qt::PlainText);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->addButton(QStringLiteral("知道了"), QMessageBox::RejectRole);
     // However the alert goes (button, Escape, window close), the error is cleared.

@@ -9,9 +9,9 @@
 #include <stdexcept>
 
 #include "files/guarded_reader.hpp"
+#include "files/streamed_write.hpp"
 #include "json/json_escape.hpp"
 #include "json/json_writer.hpp"
-#include "files/streamed_write.hpp"
 
 namespace ostrak {
 
@@ -142,6 +142,9 @@ public:
         return raw("\""sv);
     }
 
+    // How many bytes of the file have matched so far.
+    std::size_t matched() const { return m_discarded + m_position; }
+
     // What is left of the file, unless it is longer than `limit` bytes.
     std::optional<std::string> rest(std::size_t limit) {
         std::string out(m_buffer.data() + m_position, available());
@@ -161,6 +164,7 @@ private:
     // Keeps the unread bytes, moved to the front, and reads more after them.
     bool refill() {
         const std::size_t kept = available();
+        m_discarded += m_position;
         std::memmove(m_buffer.data(), m_buffer.data() + m_position, kept);
         m_position = 0;
         m_length = kept;
@@ -173,6 +177,7 @@ private:
     std::array<char, 65536> m_buffer{};
     std::size_t m_position = 0;
     std::size_t m_length = 0;
+    std::size_t m_discarded = 0;
 };
 
 std::string_view stringOf(simdjson::dom::element value) {
@@ -274,13 +279,11 @@ Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
     return output.append(timeText(index.updatedAt));
 }
 
-std::optional<Timestamp> indexjson::storedTimeIfIdentical(
-    const Path& file, std::int64_t maximum, const std::vector<IndexedDocument>& documents,
-    std::int64_t skipped) {
-    SafeFiles::GuardedReader reader(file, maximum);
-    auto matcher = std::make_unique<StreamMatcher>(reader);
-    if (!emitUntilTime(documents, skipped, *matcher)) return std::nullopt;
-    const auto rest = matcher->rest(64);
+namespace {
+
+// The update time and closing brace after a matched "updatedAt" key, in this program's layout.
+std::optional<Timestamp> storedTime(StreamMatcher& matcher) {
+    const auto rest = matcher.rest(64);
     if (!rest) return std::nullopt;
     double seconds = 0;
     const char* end = rest->data() + rest->size();
@@ -290,6 +293,22 @@ std::optional<Timestamp> indexjson::storedTimeIfIdentical(
         return std::nullopt;
     }
     return Timestamp{seconds};
+}
+
+}  // namespace
+
+indexjson::Comparison indexjson::compareStored(const Path& file, std::int64_t maximum,
+                                               const std::vector<IndexedDocument>& documents,
+                                               std::int64_t skipped) {
+    SafeFiles::GuardedReader reader(file, maximum);
+    auto matcher = std::make_unique<StreamMatcher>(reader);
+    if (!emitUntilTime(documents, skipped, *matcher)) {
+        // Past the opening of the first document the file is laid out as this program writes,
+        // so a difference there is one of content: no decoding can make it equivalent.
+        constexpr auto ownHead = "{\n  \"documents\" : [\n    {\n      \"relativePath\" : \""sv;
+        return {std::nullopt, matcher->matched() > ownHead.size()};
+    }
+    return {storedTime(*matcher), true};
 }
 
 }  // namespace ostrak

@@ -9,15 +9,19 @@
 // service pass, so it is parsed in place (simdjson) rather than through a document tree.
 namespace ostrak::indexjson {
 
-// When the stored index file holds exactly the bytes this program would write for `documents`
-// and `skipped`, returns its update time; otherwise nothing (the caller then decodes and
-// compares). The file is read through the guarded reader and compared piece by piece, so an
+// Compares the stored index file with the bytes this program would write for `documents` and
+// `skipped`. The file is read through the guarded reader and compared piece by piece, so an
 // unchanged index costs no second copy of its 16 MB in memory. Throws the guarded read's errors.
-std::optional<Timestamp> storedTimeIfIdentical(const Path& file, std::int64_t maximum,
-                                               const std::vector<IndexedDocument>& documents,
-                                               std::int64_t skipped);
+struct Comparison {
+    std::optional<Timestamp> identical;  // the stored update time when the bytes are the same
+    // The file differs where it is laid out as this program writes (well past its opening), so
+    // it differs in content: decoding it to look for an equivalent index would find none.
+    bool differsInContent = false;
+};
+Comparison compareStored(const Path& file, std::int64_t maximum,
+                         const std::vector<IndexedDocument>& documents, std::int64_t skipped);
 
-// The same question for a stored index in any layout: decodes `stored` (views only, nothing
+// Whether a stored index in any layout: decodes `stored` (views only, nothing
 // copied) and compares. Throws when it is not a well-formed index.
 std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 const std::vector<IndexedDocument>& documents,

@@ -247,10 +247,11 @@ std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
     try {
         // The stored file is normally byte for byte what this program writes; only when it is
         // not does it need decoding to compare.
-        if (const auto updatedAt =
-                indexjson::storedTimeIfIdentical(file, indexReadLimit, documents, skipped)) {
-            return KnowledgeIndex{std::move(documents), skipped, *updatedAt};
+        const auto comparison = indexjson::compareStored(file, indexReadLimit, documents, skipped);
+        if (comparison.identical) {
+            return KnowledgeIndex{std::move(documents), skipped, *comparison.identical};
         }
+        if (comparison.differsInContent) return std::nullopt;
         const Bytes stored = SafeFiles::readData(file, indexReadLimit);
         if (const auto updatedAt = indexjson::storedTimeIfEquivalent(stored, documents, skipped)) {
             return KnowledgeIndex{std::move(documents), skipped, *updatedAt};

@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QStyle>
+#include <QTextBoundaryFinder>
 
 namespace plovik::style {
 
@@ -63,6 +64,9 @@ QColor color(Tone tone) {
 }
 
 void apply(QLabel* label, Text style, Tone tone) {
+    // What labels show is people's and servers' text (names, notes, paths, replies, errors):
+    // never markup, whatever it looks like.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font(style));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, color(tone));
@@ -76,6 +80,18 @@ QLabel* label(const QString& text, Text style, Tone tone, bool selectable) {
     if (selectable)
         created->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     return created;
+}
+
+QString buttonText(const QString& text) {
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString firstGraphemes(const QString& text, int count) {
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
+    int taken = 0;
+    while (taken < count && clusters.toNextBoundary() != -1) ++taken;
+    return taken < count || clusters.position() < 0 ? text : text.left(clusters.position());
 }
 
 QIcon icon(const char* themeName, int standardPixmap) {

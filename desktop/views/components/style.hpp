@@ -20,6 +20,10 @@ QColor color(Tone tone);
 QLabel* label(const QString& text, Text style = Text::body, Tone tone = Tone::primary,
               bool selectable = false);
 void apply(QLabel* label, Text style, Tone tone);
+// A person's text on a button: "&" shown as "&", not taken for a shortcut marker.
+QString buttonText(const QString& text);
+// The first `count` user-perceived characters (grapheme clusters) of `text`.
+QString firstGraphemes(const QString& text, int count);
 
 // A theme icon by its freedesktop name, or the given standard icon when the theme has none.
 QIcon icon(const char* themeName, int standardPixmap);

@@ -20,14 +20,25 @@ trap finish EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 mkdir -p "$work/home"
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY DISPLAY
+
+# Without a display: --help and --version answer, anything else is one line and status 1.
+program="$work/prefix/bin/OstrakDesktop"
+export ASAN_OPTIONS=detect_leaks=0
+version=$("$program" --version)
+[[ "$version" == "OstrakDesktop "[0-9]* ]] || { echo "--version printed: $version"; exit 1; }
+"$program" --help | grep -q -- "--version" || { echo "--help does not list --version"; exit 1; }
+status=0
+"$program" 2>"$work/no-display.log" || status=$?
+[ "$status" -eq 1 ] && [ "$(wc -l <"$work/no-display.log")" -eq 1 ] ||
+    { echo "without a display: status $status"; cat "$work/no-display.log"; exit 1; }
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 
-ASAN_OPTIONS=detect_leaks=0 "$work/prefix/bin/OstrakDesktop" >"$work/app.log" 2>&1 &
+ASAN_OPTIONS=detect_leaks=0 "$program" >"$work/app.log" 2>&1 &
 app=$!
 appeared=
 for _ in $(seq 300); do

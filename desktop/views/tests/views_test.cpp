@@ -212,6 +212,39 @@ private slots:
         screenshot(*app, "knowledge");
     }
 
+    // Titles and text of notes are people's text: shown exactly, never taken for markup or for
+    // a shortcut marker, and the preview ends on a whole user-perceived character.
+    void peoplesTextIsShownAsText() {
+        auto app = launchWithWorkstation();
+        app->root().select(Panel::knowledge);
+        auto* page = app->root().page();
+        QLineEdit* title = nullptr;
+        for (auto* field : page->findChildren<QLineEdit*>()) {
+            if (field->accessibleName() == "标题") title = field;
+        }
+        QVERIFY(title);
+        const QString markup = QStringLiteral("R&D <b>周报</b>");
+        title->setText(markup);
+        QString emoji;
+        for (int i = 0; i < 210; ++i) emoji += QStringLiteral("👍🏽");
+        page->findChild<QPlainTextEdit*>()->setPlainText(
+            QStringLiteral("若 a < b 且 c > d 则成立 <img src=x>\n") + emoji);
+        withText(page, "保存并查回")->click();
+        QTRY_VERIFY(!app->station().busy());
+        QVERIFY(withText(page, "R&&D <b>周报</b>"));
+        QLabel* preview = nullptr;
+        for (auto* label : page->findChildren<QLabel*>()) {
+            if (label->text().contains(QStringLiteral("a < b"))) preview = label;
+        }
+        QVERIFY(preview);
+        QCOMPARE(preview->textFormat(), Qt::PlainText);
+        QVERIFY(preview->text().contains(QStringLiteral("<img src=x>")));
+        QVERIFY(preview->text().endsWith(QStringLiteral("👍🏽")));
+        QVERIFY(emoji.startsWith(
+            preview->text().mid(preview->text().indexOf(QStringLiteral("👍🏽")))));
+        screenshot(*app, "knowledge-plain-text");
+    }
+
     void theModelsPageFollowsTheUsersEdits() {
         auto app = launchWithWorkstation();
         app->root().select(Panel::models);
