@@ -32,12 +32,21 @@ void StationModel::startService() {
             throw OstrakError("请先将plovik安装到 /usr、/opt 或 ~/.local，再启用后台服务。");
         }
         m_workspace->ensureDirectories();
-        if (m_services.agent->status() != AgentStatus::enabled) m_services.agent->registerAgent();
     } catch (const std::exception& failure) {
         setError(describe(failure));
         return;
     }
-    refresh();
+    if (m_services.agent->status() == AgentStatus::enabled) return refresh();
+    // The manager's answer comes later; the window goes on meanwhile.
+    m_services.agent->registerAgent(
+        [this, guard = QPointer<StationModel>(this)](std::optional<QString> failure) {
+            if (!guard) return;
+            if (failure) {
+                setError(*failure);
+            } else {
+                refresh();
+            }
+        });
 }
 
 QFuture<void> StationModel::stopService() {

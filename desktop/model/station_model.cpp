@@ -20,6 +20,7 @@ StationModel::StationModel(PlatformServices services, QObject* parent)
       m_serviceStatus(QStringLiteral("尚未启用")),
       m_modelName(QStringLiteral("deepseek-chat")) {
     load();
+    m_services.agent->statusChanged = [this](AgentStatus status) { showAgentStatus(status); };
     refresh();
     // The timer is a child: it goes with the model, so no tick outlives it.
     m_timer = new QTimer(this);
@@ -63,7 +64,10 @@ void StationModel::refresh() {
         }
     }
     setHeartbeat(current);
-    const AgentStatus status = m_services.agent->status();
+    showAgentStatus(m_services.agent->status());
+}
+
+void StationModel::showAgentStatus(AgentStatus status) {
     setRegistered(status == AgentStatus::enabled || status == AgentStatus::requiresApproval);
     switch (status) {
         case AgentStatus::notRegistered:

@@ -122,6 +122,8 @@ signals:
     void keyMessageChanged();
 
 private:
+    // registered and serviceStatus from the agent's status and the last heartbeat.
+    void showAgentStatus(AgentStatus status);
     class SynchronousSection;
 
     void load();

@@ -3,6 +3,8 @@
 # its own, for tests that lock the keyring (the keyring shared by the other tests stays as it is).
 # Usage: dbus-run-session -- own_keyring.sh PROGRAM [ARGUMENTS...]
 set -eu
+# Nothing of the shared keyring may leak in, or the new daemon would join the shared one.
+unset GNOME_KEYRING_CONTROL GNOME_KEYRING_PID SSH_AUTH_SOCK
 scratch=$(mktemp -d)
 export HOME="$scratch/home" XDG_DATA_HOME="$scratch/home/.local/share" XDG_RUNTIME_DIR="$scratch/run"
 mkdir -p "$HOME"

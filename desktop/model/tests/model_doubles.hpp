@@ -20,10 +20,11 @@ public:
     int settingsOpened = 0;
 
     AgentStatus status() override { return current; }
-    void registerAgent() override {
-        if (refuseRegistration) throw std::runtime_error(*refuseRegistration);
+    void registerAgent(std::function<void(std::optional<QString>)> done) override {
+        if (refuseRegistration) return done(QString::fromStdString(*refuseRegistration));
         ++registrations;
         current = AgentStatus::enabled;
+        done(std::nullopt);
     }
     void unregisterAgent(std::function<void(bool)> done) override {
         ++unregistrations;

@@ -1,92 +1,216 @@
 #include "systemd_agent_control.hpp"
 
 #include <QCoreApplication>
+#include <QDBusError>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <stdexcept>
+#include <QUuid>
 
 namespace plovik {
 
 namespace {
 
-// The status is asked on the main thread every 3 seconds: a manager that does not answer
-// quickly reads as not found rather than freezing the window.
-constexpr int statusTimeoutMs = 5000;
-constexpr int commandTimeoutMs = 30000;
+const QString managerService = QStringLiteral("org.freedesktop.systemd1");
+const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
+const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+// Starting waits for the service's readiness; stopping for its stopped heartbeat.
+constexpr std::chrono::seconds jobTimeout{120};
 
-struct Outcome {
-    bool finished = false;
-    int exitCode = -1;
-    QString output;
-    QString errors;
-};
+// The manager's answers that mean "no such unit", as opposed to "no manager".
+bool meansNoSuchUnit(const QString& errorName) {
+    return errorName == QStringLiteral("org.freedesktop.systemd1.NoSuchUnit") ||
+           errorName == QStringLiteral("org.freedesktop.systemd1.LoadFailed") ||
+           errorName == QStringLiteral("org.freedesktop.DBus.Error.FileNotFound");
+}
 
-Outcome systemctl(const QStringList& arguments, int timeoutMs = commandTimeoutMs) {
-    QProcess process;
-    process.start(QStringLiteral("systemctl"), QStringList{QStringLiteral("--user")} + arguments);
-    Outcome outcome;
-    outcome.finished =
-        process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
-    if (!outcome.finished) process.kill();
-    outcome.exitCode = process.exitCode();
-    outcome.output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    outcome.errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    return outcome;
+QString describe(const QDBusMessage& error) {
+    return error.errorMessage().isEmpty() ? error.errorName() : error.errorMessage();
 }
 
 }  // namespace
 
-SystemdAgentControl::SystemdAgentControl(QString unitFile) : m_unitFile(std::move(unitFile)) {}
+SystemdAgentControl::SystemdAgentControl(QString unitFile, std::chrono::milliseconds answerTimeout)
+    : m_unitFile(std::move(unitFile)),
+      m_answerTimeout(answerTimeout),
+      m_connectionName(QStringLiteral("plovik-systemd-") + QUuid::createUuid().toString()) {}
+
+SystemdAgentControl::~SystemdAgentControl() {
+    if (m_peer) QDBusConnection::disconnectFromPeer(m_connectionName);
+}
 
 QString SystemdAgentControl::installedUnitFile() {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() +
                            QStringLiteral("/../share/plovik/") + QString::fromLatin1(unitName));
 }
 
-AgentStatus SystemdAgentControl::status() {
-    if (!QFileInfo(m_unitFile).isFile()) return AgentStatus::notFound;
-    const Outcome state =
-        systemctl({QStringLiteral("is-enabled"), QString::fromLatin1(unitName)}, statusTimeoutMs);
-    if (!state.finished) return AgentStatus::notFound;
-    if (state.output == QStringLiteral("enabled")) return AgentStatus::enabled;
-    // Any other state of a known unit ("disabled", "linked", ...), or no such unit at all.
-    if (!state.output.isEmpty() || state.errors.contains(QStringLiteral("No such file"))) {
-        return AgentStatus::notRegistered;
+QDBusConnection SystemdAgentControl::manager() {
+    if (m_peer) {
+        QDBusConnection peer(m_connectionName);
+        if (peer.isConnected()) return peer;
+        QDBusConnection::disconnectFromPeer(m_connectionName);  // the manager went away
+        m_peer = false;
     }
-    return AgentStatus::notFound;  // the user manager could not be reached
+    QDBusConnection connection = QDBusConnection::sessionBus();
+    const QString privateSocket =
+        qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/systemd/private");
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFileInfo::exists(privateSocket)) {
+        QDBusConnection peer = QDBusConnection::connectToPeer(
+            QStringLiteral("unix:path=") + privateSocket, m_connectionName);
+        if (peer.isConnected()) {
+            m_peer = true;
+            connection = peer;
+        } else {
+            QDBusConnection::disconnectFromPeer(m_connectionName);
+        }
+    }
+    connection.connect(m_peer ? QString() : managerService, managerPath, managerInterface,
+                       QStringLiteral("JobRemoved"), this, SLOT(jobRemoved(QDBusMessage)));
+    // Signals reach a client of the session bus only once it has subscribed.
+    if (!m_peer) {
+        connection.asyncCall(QDBusMessage::createMethodCall(
+            managerService, managerPath, managerInterface, QStringLiteral("Subscribe")));
+    }
+    return connection;
 }
 
-void SystemdAgentControl::registerAgent() {
-    const Outcome enabled =
-        systemctl({QStringLiteral("enable"), QStringLiteral("--now"), m_unitFile});
-    if (enabled.finished && enabled.exitCode == 0) return;
-    const QString description = enabled.errors.isEmpty()
-                                    ? QStringLiteral("systemctl --user enable 失败。")
-                                    : enabled.errors;
-    throw std::runtime_error(description.toStdString());
+void SystemdAgentControl::call(const QString& method, const QVariantList& arguments, Reply then,
+                               std::chrono::milliseconds timeout) {
+    QDBusConnection connection = manager();
+    QDBusMessage message = QDBusMessage::createMethodCall(m_peer ? QString() : managerService,
+                                                          managerPath, managerInterface, method);
+    message.setArguments(arguments);
+    auto* watcher = new QDBusPendingCallWatcher(
+        connection.asyncCall(message, static_cast<int>(timeout.count())), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
+        then(watcher->reply());
+        watcher->deleteLater();
+    });
+}
+
+AgentStatus SystemdAgentControl::status() {
+    const AgentStatus known = m_status;
+    if (!QFileInfo(m_unitFile).isFile()) {
+        setStatus(AgentStatus::notFound);
+        return m_status;
+    }
+    if (m_asking) return known;  // one question at a time; its answer will come
+    m_asking = true;
+    call(
+        QStringLiteral("GetUnitFileState"), {QString::fromLatin1(unitName)},
+        [this](const QDBusMessage& reply) {
+            m_asking = false;
+            m_knownByName = reply.type() == QDBusMessage::ReplyMessage;
+            if (reply.type() == QDBusMessage::ReplyMessage) {
+                const QString state = reply.arguments().value(0).toString();
+                setStatus(state == QStringLiteral("enabled") ? AgentStatus::enabled
+                                                             : AgentStatus::notRegistered);
+            } else {
+                setStatus(meansNoSuchUnit(reply.errorName()) ? AgentStatus::notRegistered
+                                                             : AgentStatus::notFound);
+            }
+        },
+        m_answerTimeout);
+    return known;
+}
+
+void SystemdAgentControl::setStatus(AgentStatus status) {
+    if (status == m_status) return;
+    m_status = status;
+    if (statusChanged) statusChanged(status);
+}
+
+void SystemdAgentControl::registerAgent(std::function<void(std::optional<QString>)> done) {
+    if (!QFileInfo(m_unitFile).isFile()) {
+        return done(QStringLiteral("找不到后台服务的单元文件：") + m_unitFile);
+    }
+    // By name when the manager knows the unit (in its search path, or linked before), else by
+    // the installed file, which the manager then links into the user's configuration.
+    const QString target = m_knownByName ? QString::fromLatin1(unitName) : m_unitFile;
+    const auto failed = [done](const QDBusMessage& reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage) return false;
+        done(describe(reply));
+        return true;
+    };
+    call(
+        QStringLiteral("EnableUnitFiles"), {QStringList{target}, false, true},
+        [this, done, failed](const QDBusMessage& enabled) {
+            if (failed(enabled)) return;
+            call(
+                QStringLiteral("Reload"), {},
+                [this, done, failed](const QDBusMessage& reloaded) {
+                    if (failed(reloaded)) return;
+                    runJob(QStringLiteral("StartUnit"), [this, done](const QString& result) {
+                        status();
+                        if (result == QStringLiteral("done")) return done(std::nullopt);
+                        done(QStringLiteral("后台服务未能启动（systemd：%1）。").arg(result));
+                    });
+                },
+                jobTimeout);
+        },
+        jobTimeout);
 }
 
 void SystemdAgentControl::unregisterAgent(std::function<void(bool succeeded)> done) {
-    auto* process = new QProcess;
-    QObject::connect(process, &QProcess::finished, process,
-                     [process, done](int exitCode, QProcess::ExitStatus exitStatus) {
-                         done(exitStatus == QProcess::NormalExit && exitCode == 0);
-                         process->deleteLater();
-                     });
-    QObject::connect(process, &QProcess::errorOccurred, process,
-                     [process, done](QProcess::ProcessError error) {
-                         if (error != QProcess::FailedToStart) return;
-                         done(false);
-                         process->deleteLater();
-                     });
-    process->start(QStringLiteral("systemctl"),
-                   {QStringLiteral("--user"), QStringLiteral("disable"), QStringLiteral("--now"),
-                    QString::fromLatin1(unitName)});
+    runJob(QStringLiteral("StopUnit"), [this, done](const QString& result) {
+        // A unit that was not loaded has nothing to stop.
+        if (result != QStringLiteral("done") && result != QStringLiteral("no-such-unit")) {
+            return done(false);
+        }
+        call(
+            QStringLiteral("DisableUnitFiles"), {QStringList{QString::fromLatin1(unitName)}, false},
+            [this, done](const QDBusMessage& disabled) {
+                if (disabled.type() != QDBusMessage::ReplyMessage) return done(false);
+                call(
+                    QStringLiteral("Reload"), {},
+                    [this, done](const QDBusMessage& reloaded) {
+                        status();
+                        done(reloaded.type() == QDBusMessage::ReplyMessage);
+                    },
+                    jobTimeout);
+            },
+            jobTimeout);
+    });
+}
+
+void SystemdAgentControl::runJob(const QString& method,
+                                 std::function<void(const QString& result)> then) {
+    call(
+        method, {QString::fromLatin1(unitName), QStringLiteral("replace")},
+        [this, then](const QDBusMessage& reply) {
+            if (reply.type() != QDBusMessage::ReplyMessage) {
+                return then(meansNoSuchUnit(reply.errorName()) ? QStringLiteral("no-such-unit")
+                                                               : reply.errorName());
+            }
+            const QString job = reply.arguments().value(0).value<QDBusObjectPath>().path();
+            if (const auto ended = m_endedJobs.find(job); ended != m_endedJobs.end()) {
+                const QString result = ended.value();
+                m_endedJobs.erase(ended);
+                return then(result);
+            }
+            m_pendingJobs.insert(job, then);
+        },
+        jobTimeout);
+}
+
+void SystemdAgentControl::jobRemoved(const QDBusMessage& signal) {
+    const QVariantList arguments = signal.arguments();
+    const QString job = arguments.value(1).value<QDBusObjectPath>().path();
+    const QString unit = arguments.value(2).toString();
+    const QString result = arguments.value(3).toString();
+    if (unit != QString::fromLatin1(unitName)) return;
+    if (const auto pending = m_pendingJobs.find(job); pending != m_pendingJobs.end()) {
+        const auto then = pending.value();
+        m_pendingJobs.erase(pending);
+        then(result);
+        return;
+    }
+    m_endedJobs.insert(job, result);
 }
 
 void SystemdAgentControl::openSettings() {

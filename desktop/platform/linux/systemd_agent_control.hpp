@@ -1,31 +1,72 @@
 #pragma once
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QHash>
+#include <QObject>
 #include <QString>
+
+#include <chrono>
+#include <functional>
 
 #include "platform_services.hpp"
 
 namespace plovik {
 
-// The background agent as a systemd user unit, driven through `systemctl --user`:
-// registering links and enables the installed unit file and starts it; unregistering stops and
-// disables it (systemd sends SIGTERM, and the service writes its stopped heartbeat). The unit
-// file missing from the installation, or no reachable user manager, reads as "not found".
-class SystemdAgentControl : public AgentControl {
+// The background agent as a systemd user unit, driven through the user manager's D-Bus API
+// (org.freedesktop.systemd1.Manager), asynchronously: no call waits on the main thread.
+//
+// The manager is reached as systemctl does: over its private socket
+// $XDG_RUNTIME_DIR/systemd/private when it exists, else on the user's session bus. Registering
+// enables the unit (by name when the manager knows it, else by the installed file), reloads and
+// starts it, and reports when the start job has ended; unregistering stops and disables it
+// (systemd sends SIGTERM, and the service writes its stopped heartbeat). Status is decided from
+// the unit-file state and D-Bus error names, never from message texts: the unit file missing
+// from the installation, a manager that cannot be reached or does not answer within
+// `answerTimeout` read as "not found" (until it answers).
+class SystemdAgentControl : public QObject, public AgentControl {
+    Q_OBJECT
+
 public:
     static constexpr const char* unitName = "cn.trenzo.workstation.agent.service";
 
-    explicit SystemdAgentControl(QString unitFile);
+    explicit SystemdAgentControl(QString unitFile,
+                                 std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
+    ~SystemdAgentControl() override;
     // The unit file that belongs to the running program: <prefix>/share/plovik/ beside
     // <prefix>/bin.
     static QString installedUnitFile();
 
     AgentStatus status() override;
-    void registerAgent() override;
+    void registerAgent(std::function<void(std::optional<QString> failure)> done) override;
     void unregisterAgent(std::function<void(bool succeeded)> done) override;
     void openSettings() override;
 
+private slots:
+    // Manager.JobRemoved(u id, o job, s unit, s result).
+    void jobRemoved(const QDBusMessage& signal);
+
 private:
+    using Reply = std::function<void(const QDBusMessage& reply)>;
+
+    QDBusConnection manager();
+    // Calls a Manager method; `then` gets the reply or the error message, on the main thread.
+    void call(const QString& method, const QVariantList& arguments, Reply then,
+              std::chrono::milliseconds timeout);
+    // Starts or stops the unit and calls `then` with the job's result ("done" on success).
+    void runJob(const QString& method, std::function<void(const QString& result)> then);
+    void setStatus(AgentStatus status);
+
     QString m_unitFile;
+    std::chrono::milliseconds m_answerTimeout;
+    QString m_connectionName;
+    bool m_peer = false;
+    bool m_asking = false;
+    bool m_knownByName = false;
+    AgentStatus m_status = AgentStatus::notFound;
+    QHash<QString, std::function<void(const QString&)>> m_pendingJobs;
+    QHash<QString, QString> m_endedJobs;  // ended before their start reply was handled
 };
 
 }  // namespace plovik
