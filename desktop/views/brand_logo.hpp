@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 
 namespace plovik {
 
-// The project's own logo, drawn rather than loaded, so it is there at any size: a blue rounded
-// square with a white "P" and a green dot.
+// The project's logo (packaging/plovik.svg, the installed icon too) at `size` points.
 QPixmap brandLogo(int size);
+// The same logo at the usual icon sizes, for the window.
+QIcon brandIcon();
 
 }  // namespace plovik

@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "page_title.hpp"
 #include "style.hpp"
@@ -100,6 +101,16 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
 
     connect(&m_station, &StationModel::documentsChanged, this, &KnowledgeView::showResults);
     showResults();
+    // Ctrl+S saves the note being written, Ctrl+F goes to the search field.
+    auto* saveShortcut = new QShortcut(QKeySequence::Save, this);
+    connect(saveShortcut, &QShortcut::activated, this, [this] {
+        if (m_save->isEnabled()) save();
+    });
+    auto* findShortcut = new QShortcut(QKeySequence::Find, this);
+    connect(findShortcut, &QShortcut::activated, this, [this] {
+        m_query->setFocus(Qt::ShortcutFocusReason);
+        m_query->selectAll();
+    });
     watch();
 }
 

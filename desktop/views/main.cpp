@@ -14,6 +14,7 @@
 #include "ostrak/installation.hpp"
 #include "ostrak/safe_files.hpp"
 #include "plovik_app.hpp"
+#include "single_instance.hpp"
 
 namespace {
 
@@ -92,7 +93,16 @@ int main(int argc, char** argv) {
         (void)!::read(stopSignals, &info, sizeof info);
         QApplication::quit();
     });
+    plovik::SingleInstance instance;
+    if (!instance.isFirst()) return 0;  // the running app has been brought forward
     plovik::PlovikApp app;
+    instance.onActivationRequest([&app] {
+        QMainWindow& window = app.window();
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
     app.window().show();
     const int status = QApplication::exec();
     ::close(stopSignals);

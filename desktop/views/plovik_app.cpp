@@ -1,5 +1,7 @@
 #include "plovik_app.hpp"
 
+#include <QShortcut>
+
 #include "brand_logo.hpp"
 
 namespace plovik {
@@ -21,11 +23,13 @@ void PlovikApp::buildWindow() {
     m_window = std::make_unique<QMainWindow>();
     m_window->setObjectName(QStringLiteral("main"));
     m_window->setWindowTitle(QStringLiteral("plovik"));
-    m_window->setWindowIcon(QIcon(brandLogo(128)));
+    m_window->setWindowIcon(brandIcon());
     m_root = new RootView(*m_station);
     m_window->setCentralWidget(m_root);
     m_window->setMinimumSize(900, 660);
     m_window->resize(1060, 760);
+    auto* quit = new QShortcut(QKeySequence::Quit, m_window.get());
+    QObject::connect(quit, &QShortcut::activated, m_window.get(), &QWidget::close);
 }
 
 }  // namespace plovik

@@ -74,6 +74,7 @@ void ProgressViewPage::show(int index, const QString& detail, bool done) {
     const QIcon mark = done ? style::check(QApplication::palette().color(QPalette::Highlight))
                             : style::circle(false, style::color(style::Tone::secondary));
     row.mark->setPixmap(mark.pixmap(20, 20));
+    row.mark->setAccessibleName(done ? QStringLiteral("已完成") : QStringLiteral("未完成"));
 }
 
 QString ProgressViewPage::detail(int index) const {

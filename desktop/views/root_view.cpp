@@ -1,9 +1,13 @@
 #include "root_view.hpp"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 
@@ -65,6 +69,7 @@ QWidget* RootView::sidebar() {
     auto* logo = new QLabel;
     logo->setPixmap(brandLogo(34));
     logo->setFixedSize(34, 34);
+    logo->setAccessibleName(QStringLiteral("plovik"));
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
     names->addWidget(style::label(QStringLiteral("plovik"), style::Text::headline));
@@ -75,6 +80,7 @@ QWidget* RootView::sidebar() {
     layout->addLayout(header);
 
     m_panels = new QListWidget;
+    m_panels->setAccessibleName(QStringLiteral("页面"));
     m_panels->setFrameShape(QFrame::NoFrame);
     m_panels->setIconSize(QSize(18, 18));
     m_panels->setStyleSheet(QStringLiteral(
@@ -82,7 +88,10 @@ QWidget* RootView::sidebar() {
     for (const Panel panel : allPanels) new QListWidgetItem(icon(panel), title(panel), m_panels);
     m_panels->setCurrentRow(0);
     connect(m_panels, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) select(allPanels[static_cast<std::size_t>(row)]);
+        if (row < 0 || m_panelChosenHere) return;
+        m_panelChosenInSidebar = true;
+        select(allPanels[static_cast<std::size_t>(row)]);
+        m_panelChosenInSidebar = false;
     });
     layout->addWidget(m_panels, 1);
 
@@ -135,12 +144,19 @@ void RootView::select(Panel panel) {
     m_panel = panel;
     const int row =
         static_cast<int>(std::find(allPanels.begin(), allPanels.end(), panel) - allPanels.begin());
-    if (m_panels->currentRow() != row) m_panels->setCurrentRow(row);
+    if (m_panels->currentRow() != row) {
+        m_panelChosenHere = true;
+        m_panels->setCurrentRow(row);
+        m_panelChosenHere = false;
+    }
     showPage();
 }
 
-// Every selection makes the page anew, so a page's own fields start from their presets.
+// Every selection makes the page anew, so a page's own fields start from their presets. Focus
+// then goes to the new page's first field, so it never lands at random; a page chosen with the
+// keyboard in the sidebar leaves focus in the sidebar, so the arrows keep moving through it.
 void RootView::showPage() {
+    const bool keepFocus = m_panelChosenInSidebar;
     if (m_page) {
         m_pageHolder->removeWidget(m_page);
         m_page->hide();
@@ -171,6 +187,23 @@ void RootView::showPage() {
     }
     m_pageHolder->addWidget(m_page);
     m_page->show();
+    if (!keepFocus) focusFirstField(m_page);
+}
+
+void RootView::focusFirstField(QWidget* page) {
+    QWidget* first = nullptr;
+    for (auto* widget : page->findChildren<QWidget*>()) {
+        if (!widget->isEnabled() || !widget->isVisibleTo(page) ||
+            widget->focusPolicy() == Qt::NoFocus) {
+            continue;
+        }
+        const bool field = qobject_cast<QLineEdit*>(widget) ||
+                           qobject_cast<QPlainTextEdit*>(widget) ||
+                           qobject_cast<QComboBox*>(widget);
+        if (field) return widget->setFocus(Qt::OtherFocusReason);
+        if (!first) first = widget;
+    }
+    if (first) first->setFocus(Qt::OtherFocusReason);
 }
 
 QString RootView::statusLine() const {
@@ -183,6 +216,7 @@ void RootView::syncStatus() {
                                   : QStringLiteral("本机知识后台未运行"));
     m_statusIcon->setPixmap(
         style::circle(running, style::color(style::Tone::secondary)).pixmap(10, 10));
+    m_statusIcon->setAccessibleName(m_statusText->text());
 }
 
 void RootView::syncNotice() {

@@ -28,6 +28,10 @@ public:
     QString statusLine() const;
 
 private:
+    static void focusFirstField(QWidget* page);
+
+    bool m_panelChosenHere = false;       // select() moving the sidebar's row itself
+    bool m_panelChosenInSidebar = false;  // the person moved the sidebar's row
     QWidget* sidebar();
     QWidget* detail();
     void showPage();

@@ -67,6 +67,7 @@ void ServiceView::sync() {
     const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
                                : style::circle(false, style::color(style::Tone::secondary));
     m_statusIcon->setPixmap(icon.pixmap(22, 22));
+    m_statusIcon->setAccessibleName(m_station.serviceStatus());
     m_status->setText(m_station.serviceStatus());
     const auto& heartbeat = m_station.heartbeat();
     const bool hasIssue = heartbeat && heartbeat->issue;

@@ -73,17 +73,17 @@ WelcomeView::WelcomeView(StationModel& station, QWidget* parent) : Page(station,
             "开发预览 · 本版先部署本机环境。平台账号、订阅、专家服务和 plovik 绑定尚待接通。"),
         style::Text::callout, style::Tone::secondary, true));
 
-    connect(&m_station, &StationModel::locationChanged, this, &WelcomeView::showEnvironment);
-    showEnvironment();
     watch();
 }
 
 void WelcomeView::sync() {
     showText(m_name, m_station.name());
     m_location->setText(m_station.location());
+    showEnvironment();
 }
 
-// The report is made anew for the location whenever it changes: nothing is cached.
+// The report is made anew on every redraw, the 3-second refresh included: nothing is cached (it
+// is cheap: statvfs and two small files), so free space and the system stay current.
 void WelcomeView::showEnvironment() {
     const auto report =
         ostrak::EnvironmentReport::inspect(ostrak::Path(m_station.location().toStdString()));

@@ -14,6 +14,7 @@ NeedsStation::NeedsStation(QWidget* parent) : QWidget(parent) {
     auto* image = new QLabel;
     image->setPixmap(style::icon("computer", QStyle::SP_ComputerIcon).pixmap(48, 48));
     image->setAlignment(Qt::AlignCenter);
+    image->setAccessibleName(QStringLiteral("工作站"));
     auto* title = style::label(QStringLiteral("先建立本机工作站"), style::Text::title3);
     title->setAlignment(Qt::AlignCenter);
     auto* description = style::label(QStringLiteral("在“工作站”页完成命名与数据目录部署。"),

@@ -100,9 +100,20 @@ QIcon icon(const char* themeName, int standardPixmap) {
     return QIcon::fromTheme(QString::fromLatin1(themeName), fallback);
 }
 
-QIcon circle(bool filled, const QColor& color) {
-    QPixmap pixmap(32, 32);
+namespace {
+// A transparent 32-point square drawn at the screen's pixel density, so icons stay sharp on
+// high-density screens.
+QPixmap canvas() {
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(QSize(32, 32) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+}  // namespace
+
+QIcon circle(bool filled, const QColor& color) {
+    QPixmap pixmap = canvas();
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(color, 3));
@@ -112,8 +123,7 @@ QIcon circle(bool filled, const QColor& color) {
 }
 
 QIcon check(const QColor& color) {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = canvas();
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the app into a temporary prefix, starts it in a private X server (Xvfb), waits for
-# its window "plovik" to appear, then asks it to quit with SIGTERM and expects exit status 0.
+# Installs the app into a temporary prefix; checks --help/--version and the refusal without a
+# display; starts it in a private X server (Xvfb), waits for its window "plovik" to appear,
+# checks that a second launch ends at once leaving the one window, then asks it to quit with
+# SIGTERM and expects exit status 0.
 # Usage: desktop_smoke_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -19,6 +21,8 @@ trap finish EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 mkdir -p "$work/home"
+mkdir -m 700 "$work/run"
+export XDG_RUNTIME_DIR="$work/run"
 export HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DISPLAY
 
@@ -50,6 +54,15 @@ if [ -z "$appeared" ]; then
     echo "the window did not appear"; cat "$work/app.log"; exit 1
 fi
 echo "window appeared: $(xwininfo -root -tree | grep -E '"plovik".* [0-9]{3,}x' | head -n1)"
+
+# A second launch brings the first window forward and ends with 0; no second window appears.
+second=0
+timeout 20 "$program" >"$work/second.log" 2>&1 || second=$?
+[ "$second" -eq 0 ] || { echo "the second launch ended with $second"; cat "$work/second.log"; exit 1; }
+sleep 1
+windows=$(xwininfo -root -tree | grep -cE '"plovik".* (9[0-9]{2}|1[0-9]{3})x[0-9]{3}')
+[ "$windows" -eq 1 ] || { echo "$windows main windows after a second launch"; exit 1; }
+kill -0 "$app" || { echo "the first app ended"; exit 1; }
 kill -TERM "$app"
 status=0
 wait "$app" || status=$?

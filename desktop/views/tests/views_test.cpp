@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -243,6 +244,28 @@ private slots:
         QVERIFY(emoji.startsWith(
             preview->text().mid(preview->text().indexOf(QStringLiteral("👍🏽")))));
         screenshot(*app, "knowledge-plain-text");
+    }
+
+    // Keys and names for people who do not use a mouse or do not see the screen.
+    void keyboardAndAccessibleNames() {
+        auto app = launchWithWorkstation();
+        app->window().activateWindow();
+        app->root().select(Panel::knowledge);
+        auto* page = app->root().page();
+        auto* body = page->findChild<QPlainTextEdit*>();
+        QTRY_VERIFY(app->window().focusWidget() && page->isAncestorOf(app->window().focusWidget()));
+        QTest::keySequence(&app->window(), QKeySequence::Find);
+        QCOMPARE(app->window().focusWidget()->accessibleName(), QStringLiteral("搜索原稿内容"));
+        body->setPlainText(QStringLiteral("用键盘保存"));
+        QTest::keySequence(&app->window(), QKeySequence::Save);
+        QTRY_VERIFY(!app->station().busy());
+        QCOMPARE(app->station().notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
+        for (auto* widget : app->window().findChildren<QWidget*>()) {
+            if (qobject_cast<QListWidget*>(widget)) QVERIFY(!widget->accessibleName().isEmpty());
+            if (auto* label = qobject_cast<QLabel*>(widget); label && !label->pixmap().isNull()) {
+                QVERIFY2(!label->accessibleName().isEmpty(), qPrintable(label->objectName()));
+            }
+        }
     }
 
     void theModelsPageFollowsTheUsersEdits() {
