@@ -83,13 +83,35 @@ class ViewsTest : public QObject {
         return app;
     }
 
+    // The run with OSTRAK_SCREENSHOT_SUFFIX (a second CTest entry at pixel ratio 2 with a dark
+    // palette) keeps its pictures beside the first run's.
     static void screenshot(PlovikApp& app, const QString& name) {
         QCoreApplication::processEvents();
         QDir().mkpath(SCREENSHOT_DIR);
-        QVERIFY(app.window().grab().save(QStringLiteral(SCREENSHOT_DIR "/") + name + ".png"));
+        const QString file = QStringLiteral(SCREENSHOT_DIR "/") + name +
+                             qEnvironmentVariable("OSTRAK_SCREENSHOT_SUFFIX") + ".png";
+        QVERIFY(app.window().grab().save(file));
     }
 
 private slots:
+    void initTestCase() {
+        if (qEnvironmentVariable("OSTRAK_TEST_PALETTE") != "dark") return;
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x26, 0x28, 0x2b));
+        dark.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
+        dark.setColor(QPalette::Base, QColor(0x1b, 0x1c, 0x1e));
+        dark.setColor(QPalette::AlternateBase, QColor(0x30, 0x32, 0x36));
+        dark.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
+        dark.setColor(QPalette::Button, QColor(0x34, 0x36, 0x3a));
+        dark.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+        dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
+        dark.setColor(QPalette::Highlight, QColor(0x3d, 0x7f, 0xe8));
+        dark.setColor(QPalette::HighlightedText, Qt::white);
+        dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+        dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x86, 0x8b));
+        dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x86, 0x8b));
+        QApplication::setPalette(dark);
+    }
     void init() {
         m_home = std::make_unique<ostrak::testing::TempHome>();
         m_dir = std::make_unique<ostrak::testing::TempDir>();
