@@ -27,7 +27,7 @@ void StationModel::saveKey() {
     }
     setSecret({});
     setModelResult(std::nullopt);
-    setKeyMessage(QStringLiteral("已保存在本机钥匙串，尚未验证连接。"));
+    setKeyMessage(tr("已保存在本机钥匙串，尚未验证连接。"));
 }
 
 void StationModel::removeKey() {
@@ -40,7 +40,7 @@ void StationModel::removeKey() {
     }
     setSecret({});
     setModelResult(std::nullopt);
-    setKeyMessage(QStringLiteral("密钥已从钥匙串移除。"));
+    setKeyMessage(tr("密钥已从钥匙串移除。"));
 }
 
 QFuture<void> StationModel::test() {

@@ -61,7 +61,7 @@ QFuture<void> StationModel::stopService() {
                 if (succeeded) {
                     refresh();
                 } else {
-                    setError(QStringLiteral("后台服务停止失败，请检查系统后台项目授权。"));
+                    setError(tr("后台服务停止失败，请检查系统后台项目授权。"));
                 }
                 setBusy(false);
             }

@@ -14,10 +14,10 @@ StationModel::StationModel(QObject* parent) : StationModel(PlatformServices::sys
 StationModel::StationModel(PlatformServices services, QObject* parent)
     : QObject(parent),
       m_services(std::move(services)),
-      m_name(QStringLiteral("我的工作站")),
+      m_name(tr("我的工作站")),
       m_location(QDir(QString::fromStdString(Installation::homeDirectory().native()))
                      .filePath(QStringLiteral("Plovik"))),
-      m_serviceStatus(QStringLiteral("尚未启用")),
+      m_serviceStatus(tr("尚未启用")),
       m_modelName(QStringLiteral("deepseek-chat")) {
     load();
     m_services.agent->statusChanged = [this](AgentStatus status) { showAgentStatus(status); };
@@ -71,17 +71,16 @@ void StationModel::showAgentStatus(AgentStatus status) {
     setRegistered(status == AgentStatus::enabled || status == AgentStatus::requiresApproval);
     switch (status) {
         case AgentStatus::notRegistered:
-            setServiceStatus(QStringLiteral("后台未启用"));
+            setServiceStatus(tr("后台未启用"));
             break;
         case AgentStatus::enabled:
-            setServiceStatus(running() ? QStringLiteral("后台运行中")
-                                       : QStringLiteral("已启用，等待后台响应"));
+            setServiceStatus(running() ? tr("后台运行中") : tr("已启用，等待后台响应"));
             break;
         case AgentStatus::requiresApproval:
-            setServiceStatus(QStringLiteral("等待系统允许后台运行"));
+            setServiceStatus(tr("等待系统允许后台运行"));
             break;
         case AgentStatus::notFound:
-            setServiceStatus(QStringLiteral("后台组件未找到"));
+            setServiceStatus(tr("后台组件未找到"));
             break;
     }
 }

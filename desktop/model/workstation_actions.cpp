@@ -39,7 +39,7 @@ QString pathText(const Path& path) {
 
 void StationModel::chooseLocation() {
     const SynchronousSection section(*this);
-    const auto parent = m_services.dialogs->chooseFolder(QStringLiteral("选择父目录"), true);
+    const auto parent = m_services.dialogs->chooseFolder(tr("选择父目录"), true);
     if (!parent) return;
     setLocation(QDir(*parent).filePath(QStringLiteral("Plovik")));
 }
@@ -61,7 +61,7 @@ void StationModel::install() {
         const QString createdName = QString::fromStdString(created.configuration().name);
         setWorkspace(std::move(created));
         setName(createdName);
-        setNotice(QStringLiteral("本机数据目录已部署。下一步可启用知识库后台。"));
+        setNotice(tr("本机数据目录已部署。下一步可启用知识库后台。"));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }
@@ -70,14 +70,14 @@ void StationModel::install() {
 void StationModel::openExisting() {
     const SynchronousSection section(*this);
     if (m_busy) {
-        setError(QStringLiteral("请等待当前操作完成后再切换工作站。"));
+        setError(tr("请等待当前操作完成后再切换工作站。"));
         return;
     }
     if (m_registered) {
-        setError(QStringLiteral("请先停止当前工作站后台，再切换工作站。"));
+        setError(tr("请先停止当前工作站后台，再切换工作站。"));
         return;
     }
-    const auto folder = m_services.dialogs->chooseFolder(QStringLiteral("打开工作站"), false);
+    const auto folder = m_services.dialogs->chooseFolder(tr("打开工作站"), false);
     if (!folder) return;
     try {
         Workspace chosen = Workspace::open(Path(utf8(*folder)));
@@ -115,7 +115,7 @@ void StationModel::rename() {
         Workspace renamed = *m_workspace;
         renamed.rename(utf8(m_name));
         setWorkspace(std::move(renamed));
-        setNotice(QStringLiteral("名字已保存。"));
+        setNotice(tr("名字已保存。"));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }
@@ -152,7 +152,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
         const bool found = std::any_of(
             outcome.index->documents.begin(), outcome.index->documents.end(),
             [&](const IndexedDocument& document) { return root / document.relativePath == note; });
-        setNotice(found ? QStringLiteral("原稿已保存，并已在本地索引查回。")
+        setNotice(found ? tr("原稿已保存，并已在本地索引查回。")
                         : QStringLiteral(
                               "原稿已保存；索引达到容量限制，尚未查回。可在知识库目录打开原稿。"));
         setBusy(false);
@@ -178,8 +178,8 @@ QFuture<void> StationModel::search() {
             // The query as it stands now: the user may have edited it during the rebuild.
             setDocuments(outcome.index->search(utf8(m_query)));
             if (outcome.index->skipped >= 1) {
-                setNotice(QStringLiteral("有 %1 项未纳入索引（大小、数量或链接限制）。")
-                              .arg(outcome.index->skipped));
+                setNotice(
+                    tr("有 %1 项未纳入索引（大小、数量或链接限制）。").arg(outcome.index->skipped));
             } else {
                 setNotice(std::nullopt);
             }
@@ -208,7 +208,7 @@ void StationModel::exportDiagnostics() {
     if (!destination) return;
     try {
         SafeFiles::writeData(m_workspace->diagnosticReport(), Path(utf8(*destination)), false);
-        setNotice(QStringLiteral("诊断已导出，不包含密钥、笔记正文和账户信息。"));
+        setNotice(tr("诊断已导出，不包含密钥、笔记正文和账户信息。"));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }

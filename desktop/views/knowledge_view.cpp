@@ -42,23 +42,23 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
 }  // namespace
 
 KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(station, parent) {
-    m_layout->addWidget(new PageTitle(QStringLiteral("知识留在自己手里"),
-                                      QStringLiteral("先保存一篇原稿，再把它找回来。")));
+    m_layout->addWidget(
+        new PageTitle(tr("知识留在自己手里"), tr("先保存一篇原稿，再把它找回来。")));
     auto* content = addStationContent();
 
-    auto* saving = new Surface(QStringLiteral("保存原稿"));
-    m_title = new QLineEdit(QStringLiteral("我的第一篇笔记"));
-    m_title->setPlaceholderText(QStringLiteral("标题"));
-    m_title->setAccessibleName(QStringLiteral("标题"));
+    auto* saving = new Surface(tr("保存原稿"));
+    m_title = new QLineEdit(tr("我的第一篇笔记"));
+    m_title->setPlaceholderText(tr("标题"));
+    m_title->setAccessibleName(tr("标题"));
     m_body = new QPlainTextEdit;
     m_body->setFixedHeight(100);
-    m_body->setAccessibleName(QStringLiteral("笔记内容"));
+    m_body->setAccessibleName(tr("笔记内容"));
     connect(m_body, &QPlainTextEdit::textChanged, this, [this] { sync(); });
     auto* saveRow = new QHBoxLayout;
-    m_save = new QPushButton(QStringLiteral("保存并查回"));
+    m_save = new QPushButton(tr("保存并查回"));
     m_save->setDefault(true);
     connect(m_save, &QPushButton::clicked, this, &KnowledgeView::save);
-    auto* reveal = new QPushButton(QStringLiteral("在文件管理器打开知识库"));
+    auto* reveal = new QPushButton(tr("在文件管理器打开知识库"));
     connect(reveal, &QPushButton::clicked, this, [this] {
         const auto& workspace = m_station.workspace();
         m_station.openFolder(
@@ -73,14 +73,14 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     saving->add(saveRow);
     content->addWidget(saving);
 
-    auto* searching = new Surface(QStringLiteral("本地搜索"));
+    auto* searching = new Surface(tr("本地搜索"));
     auto* searchRow = new QHBoxLayout;
     m_query = new QLineEdit;
-    m_query->setPlaceholderText(QStringLiteral("搜索原稿内容"));
-    m_query->setAccessibleName(QStringLiteral("搜索原稿内容"));
+    m_query->setPlaceholderText(tr("搜索原稿内容"));
+    m_query->setAccessibleName(tr("搜索原稿内容"));
     connect(m_query, &QLineEdit::textEdited, &m_station, &StationModel::setQuery);
     connect(m_query, &QLineEdit::returnPressed, &m_station, [this] { m_station.search(); });
-    m_search = new QPushButton(QStringLiteral("搜索"));
+    m_search = new QPushButton(tr("搜索"));
     connect(m_search, &QPushButton::clicked, &m_station, [this] { m_station.search(); });
     searchRow->addWidget(m_query, 1);
     searchRow->addWidget(m_search);

@@ -1,6 +1,7 @@
 #include "models_view.hpp"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,18 +19,18 @@ namespace plovik {
 namespace {
 
 QString count(const std::optional<std::int64_t>& value) {
-    return value ? QString::number(*value) : QStringLiteral("服务商未返回");
+    return value ? QString::number(*value)
+                 : QCoreApplication::translate("plovik::ModelsView", "服务商未返回");
 }
 
 }  // namespace
 
 ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, parent) {
     m_layout->addWidget(
-        new PageTitle(QStringLiteral("连接你的模型"),
-                      QStringLiteral("授权保存在本机钥匙串，资料目录里不保存密钥。")));
+        new PageTitle(tr("连接你的模型"), tr("授权保存在本机钥匙串，资料目录里不保存密钥。")));
     auto* content = addStationContent();
 
-    m_keyPanel = new Surface(QStringLiteral("自带 API Key"));
+    m_keyPanel = new Surface(tr("自带 API Key"));
     auto* form = new QFormLayout;
     m_provider = new QComboBox;
     for (const auto provider : ostrak::ModelProviders::allCases) {
@@ -49,7 +50,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
         m_station.setKeyMessage({});
     });
     m_model = new QLineEdit;
-    m_model->setAccessibleName(QStringLiteral("模型标识"));
+    m_model->setAccessibleName(tr("模型标识"));
     connect(m_model, &QLineEdit::textEdited, this, [this](const QString& text) {
         m_station.setModelName(text);
         m_station.setModelResult(std::nullopt);
@@ -58,15 +59,15 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_secret->setEchoMode(QLineEdit::Password);
     m_secret->setAccessibleName(QStringLiteral("API Key"));
     connect(m_secret, &QLineEdit::textEdited, &m_station, &StationModel::setSecret);
-    form->addRow(QStringLiteral("服务商"), m_provider);
-    form->addRow(QStringLiteral("模型标识"), m_model);
+    form->addRow(tr("服务商"), m_provider);
+    form->addRow(tr("模型标识"), m_model);
     form->addRow(QStringLiteral("API Key"), m_secret);
     m_keyPanel->add(form);
 
     auto* buttons = new QHBoxLayout;
-    m_saveKey = new QPushButton(QStringLiteral("保存密钥"));
-    m_removeKey = new QPushButton(QStringLiteral("移除密钥"));
-    m_test = new QPushButton(QStringLiteral("发送测试请求"));
+    m_saveKey = new QPushButton(tr("保存密钥"));
+    m_removeKey = new QPushButton(tr("移除密钥"));
+    m_test = new QPushButton(tr("发送测试请求"));
     m_test->setDefault(true);
     connect(m_saveKey, &QPushButton::clicked, &m_station, &StationModel::saveKey);
     connect(m_removeKey, &QPushButton::clicked, &m_station, &StationModel::removeKey);
@@ -88,10 +89,10 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
                                  style::Text::callout, style::Tone::secondary));
     content->addWidget(m_keyPanel);
 
-    m_resultPanel = new Surface(QStringLiteral("模型已真实响应"));
+    m_resultPanel = new Surface(tr("模型已真实响应"));
     m_reply = style::label({}, style::Text::body, style::Tone::primary, true);
-    m_inputTokens = new DetailRow(QStringLiteral("输入 Token"), {});
-    m_outputTokens = new DetailRow(QStringLiteral("输出 Token"), {});
+    m_inputTokens = new DetailRow(tr("输入 Token"), {});
+    m_outputTokens = new DetailRow(tr("输出 Token"), {});
     m_resultPanel->add(m_reply);
     m_resultPanel->add(m_inputTokens);
     m_resultPanel->add(m_outputTokens);

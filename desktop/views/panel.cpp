@@ -1,5 +1,6 @@
 #include "panel.hpp"
 
+#include <QCoreApplication>
 #include <QStyle>
 
 #include "style.hpp"
@@ -9,17 +10,17 @@ namespace plovik {
 QString title(Panel panel) {
     switch (panel) {
         case Panel::overview:
-            return QStringLiteral("工作站");
+            return QCoreApplication::translate("plovik::Panel", "工作站");
         case Panel::knowledge:
-            return QStringLiteral("知识库");
+            return QCoreApplication::translate("plovik::Panel", "知识库");
         case Panel::models:
-            return QStringLiteral("模型连接");
+            return QCoreApplication::translate("plovik::Panel", "模型连接");
         case Panel::services:
-            return QStringLiteral("后台服务");
+            return QCoreApplication::translate("plovik::Panel", "后台服务");
         case Panel::opening:
-            return QStringLiteral("开通进度");
+            return QCoreApplication::translate("plovik::Panel", "开通进度");
         case Panel::about:
-            return QStringLiteral("版本与诊断");
+            return QCoreApplication::translate("plovik::Panel", "版本与诊断");
     }
     return {};
 }

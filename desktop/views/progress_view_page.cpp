@@ -34,9 +34,9 @@ constexpr FixedStep steps[] = {
 }  // namespace
 
 ProgressViewPage::ProgressViewPage(StationModel& station, QWidget* parent) : Page(station, parent) {
-    m_layout->addWidget(new PageTitle(QStringLiteral("工作站开通进度"),
-                                      QStringLiteral("本机安装、服务开通、手机验收分别记录。")));
-    auto* progress = new Surface(QStringLiteral("当前进度"));
+    m_layout->addWidget(
+        new PageTitle(tr("工作站开通进度"), tr("本机安装、服务开通、手机验收分别记录。")));
+    auto* progress = new Surface(tr("当前进度"));
     for (std::size_t i = 0; i < m_steps.size(); ++i) {
         progress->add(step(QString::fromLatin1(steps[i].number), QString::fromUtf8(steps[i].title),
                            m_steps[i]));
@@ -74,7 +74,7 @@ void ProgressViewPage::show(int index, const QString& detail, bool done) {
     const QIcon mark = done ? style::check(QApplication::palette().color(QPalette::Highlight))
                             : style::circle(false, style::color(style::Tone::secondary));
     row.mark->setPixmap(mark.pixmap(20, 20));
-    row.mark->setAccessibleName(done ? QStringLiteral("已完成") : QStringLiteral("未完成"));
+    row.mark->setAccessibleName(done ? tr("已完成") : tr("未完成"));
 }
 
 QString ProgressViewPage::detail(int index) const {
@@ -86,12 +86,11 @@ bool ProgressViewPage::done(int index) const {
 
 void ProgressViewPage::sync() {
     const bool open = m_station.workspace().has_value();
-    show(0, open ? QStringLiteral("已保存") : QStringLiteral("待开始"), open);
-    show(1, open ? QStringLiteral("已部署") : QStringLiteral("待部署"), open);
+    show(0, open ? tr("已保存") : tr("待开始"), open);
+    show(1, open ? tr("已部署") : tr("待部署"), open);
     show(2, m_station.serviceStatus(), m_station.running());
     const bool tested = m_station.modelResult().has_value();
-    show(3, tested ? QStringLiteral("本次测试已通过") : QStringLiteral("可在模型页配置并测试"),
-         tested);
+    show(3, tested ? tr("本次测试已通过") : tr("可在模型页配置并测试"), tested);
 }
 
 }  // namespace plovik

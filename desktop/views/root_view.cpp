@@ -73,14 +73,13 @@ QWidget* RootView::sidebar() {
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
     names->addWidget(style::label(QStringLiteral("plovik"), style::Text::headline));
-    names->addWidget(
-        style::label(QStringLiteral("本地工作站"), style::Text::caption, style::Tone::secondary));
+    names->addWidget(style::label(tr("本地工作站"), style::Text::caption, style::Tone::secondary));
     header->addWidget(logo);
     header->addLayout(names, 1);
     layout->addLayout(header);
 
     m_panels = new QListWidget;
-    m_panels->setAccessibleName(QStringLiteral("页面"));
+    m_panels->setAccessibleName(tr("页面"));
     m_panels->setFrameShape(QFrame::NoFrame);
     m_panels->setIconSize(QSize(18, 18));
     m_panels->setStyleSheet(QStringLiteral(
@@ -107,7 +106,7 @@ QWidget* RootView::sidebar() {
     status->addLayout(statusRow);
     status->addWidget(style::label(
         QString::fromUtf8(ostrak::Workspace::version.data(), ostrak::Workspace::version.size()) +
-            QStringLiteral(" · 开发预览"),
+            tr(" · 开发预览"),
         style::Text::caption2, style::Tone::tertiary));
     layout->addLayout(status);
     return bar;
@@ -212,8 +211,7 @@ QString RootView::statusLine() const {
 
 void RootView::syncStatus() {
     const bool running = m_station.running();
-    m_statusText->setText(running ? QStringLiteral("本机知识后台在线")
-                                  : QStringLiteral("本机知识后台未运行"));
+    m_statusText->setText(running ? tr("本机知识后台在线") : tr("本机知识后台未运行"));
     m_statusIcon->setPixmap(
         style::circle(running, style::color(style::Tone::secondary)).pixmap(10, 10));
     m_statusIcon->setAccessibleName(m_statusText->text());
@@ -235,11 +233,11 @@ void RootView::syncAlert() {
         m_alert->setText(*error);
         return;
     }
-    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("需要处理"), *error,
-                                  QMessageBox::NoButton, this);
+    auto* alert =
+        new QMessageBox(QMessageBox::Warning, tr("需要处理"), *error, QMessageBox::NoButton, this);
     alert->setTextFormat(Qt::PlainText);
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->addButton(QStringLiteral("知道了"), QMessageBox::RejectRole);
+    alert->addButton(tr("知道了"), QMessageBox::RejectRole);
     // However the alert goes (button, Escape, window close), the error is cleared.
     connect(alert, &QMessageBox::finished, this, [this] {
         m_alert.clear();

@@ -13,11 +13,10 @@ namespace plovik {
 
 ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station, parent) {
     m_layout->addWidget(
-        new PageTitle(QStringLiteral("让工作站持续运行"),
-                      QStringLiteral("后台独立运行，关闭管理窗口不会主动停止它。")));
+        new PageTitle(tr("让工作站持续运行"), tr("后台独立运行，关闭管理窗口不会主动停止它。")));
     auto* content = addStationContent();
 
-    auto* service = new Surface(QStringLiteral("知识库后台"));
+    auto* service = new Surface(tr("知识库后台"));
     auto* statusRow = new QHBoxLayout;
     m_statusIcon = new QLabel;
     m_status = style::label({}, style::Text::title3);
@@ -30,10 +29,10 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
     m_issue->setPalette(red);
     service->add(m_issue);
     auto* buttons = new QHBoxLayout;
-    m_start = new QPushButton(QStringLiteral("启用后台"));
+    m_start = new QPushButton(tr("启用后台"));
     m_start->setDefault(true);
-    m_stop = new QPushButton(QStringLiteral("停止后台"));
-    auto* settings = new QPushButton(QStringLiteral("后台项目目录…"));
+    m_stop = new QPushButton(tr("停止后台"));
+    auto* settings = new QPushButton(tr("后台项目目录…"));
     connect(m_start, &QPushButton::clicked, &m_station, &StationModel::startService);
     connect(m_stop, &QPushButton::clicked, &m_station, [this] { m_station.stopService(); });
     connect(settings, &QPushButton::clicked, &m_station, &StationModel::openAgentSettings);
@@ -42,20 +41,17 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
     buttons->addWidget(settings);
     buttons->addStretch();
     service->add(buttons);
-    service->add(new DetailRow(QStringLiteral("当前职责"),
-                               QStringLiteral("索引本机知识原稿、报告运行状态")));
-    service->add(new DetailRow(QStringLiteral("启动方式"),
-                               QStringLiteral("登录此系统用户后启动；注销后停止")));
-    service->add(new DetailRow(QStringLiteral("专家业务服务"),
-                               QStringLiteral("安装适配中，尚未接入此后台")));
+    service->add(new DetailRow(tr("当前职责"), tr("索引本机知识原稿、报告运行状态")));
+    service->add(new DetailRow(tr("启动方式"), tr("登录此系统用户后启动；注销后停止")));
+    service->add(new DetailRow(tr("专家业务服务"), tr("安装适配中，尚未接入此后台")));
     content->addWidget(service);
 
-    auto* host = new Surface(QStringLiteral("作为长期在线的主机"));
+    auto* host = new Surface(tr("作为长期在线的主机"));
     host->add(
         style::label(QStringLiteral("保持开机、联网，并避免自动休眠。建议使用长期接电的小型主机。本"
                                     " APP 不会自行改变系统电源设置。")));
     host->add(style::label(
-        QStringLiteral("本地资料可在离线时读取；云端模型需要联网。plovik 的新工作站连接仍待接通。"),
+        tr("本地资料可在离线时读取；云端模型需要联网。plovik 的新工作站连接仍待接通。"),
         style::Text::callout, style::Tone::secondary));
     content->addWidget(host);
     watch();

@@ -127,7 +127,7 @@ void SystemdAgentControl::setStatus(AgentStatus status) {
 
 void SystemdAgentControl::registerAgent(std::function<void(std::optional<QString>)> done) {
     if (!QFileInfo(m_unitFile).isFile()) {
-        return done(QStringLiteral("找不到后台服务的单元文件：") + m_unitFile);
+        return done(tr("找不到后台服务的单元文件：") + m_unitFile);
     }
     // By name when the manager knows the unit (in its search path, or linked before), else by
     // the installed file, which the manager then links into the user's configuration.
@@ -148,7 +148,7 @@ void SystemdAgentControl::registerAgent(std::function<void(std::optional<QString
                     runJob(QStringLiteral("StartUnit"), [this, done](const QString& result) {
                         status();
                         if (result == QStringLiteral("done")) return done(std::nullopt);
-                        done(QStringLiteral("后台服务未能启动（systemd：%1）。").arg(result));
+                        done(tr("后台服务未能启动（systemd：%1）。").arg(result));
                     });
                 },
                 jobTimeout);

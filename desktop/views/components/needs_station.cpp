@@ -14,11 +14,11 @@ NeedsStation::NeedsStation(QWidget* parent) : QWidget(parent) {
     auto* image = new QLabel;
     image->setPixmap(style::icon("computer", QStyle::SP_ComputerIcon).pixmap(48, 48));
     image->setAlignment(Qt::AlignCenter);
-    image->setAccessibleName(QStringLiteral("工作站"));
-    auto* title = style::label(QStringLiteral("先建立本机工作站"), style::Text::title3);
+    image->setAccessibleName(tr("工作站"));
+    auto* title = style::label(tr("先建立本机工作站"), style::Text::title3);
     title->setAlignment(Qt::AlignCenter);
-    auto* description = style::label(QStringLiteral("在“工作站”页完成命名与数据目录部署。"),
-                                     style::Text::body, style::Tone::secondary);
+    auto* description = style::label(tr("在“工作站”页完成命名与数据目录部署。"), style::Text::body,
+                                     style::Tone::secondary);
     description->setAlignment(Qt::AlignCenter);
     layout->addWidget(image);
     layout->addWidget(title);
