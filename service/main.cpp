@@ -7,6 +7,7 @@
 // heartbeat that could not be written during the timer phase.
 #include <malloc.h>
 #include <signal.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -60,10 +61,14 @@ sigset_t blockStopSignals() {
 int runUntilStopped(service::Agent& agent, const sigset_t& signals) {
     service::TimerLoop timer(std::chrono::seconds(5), [&agent] {
         if (!agent.pass(false)) say(heartbeatFailure);
+        // A tick that came round is the sign of life the watchdog waits for; a hung pass sends
+        // none, and systemd restarts the service.
+        sd_notify(0, "WATCHDOG=1");
     });
     int received = 0;
     while (sigwait(&signals, &received) != 0) {
     }
+    sd_notify(0, "STOPPING=1");
     timer.stop();  // waits for a running pass; none starts afterwards
     agent.writeStoppedHeartbeat();
     return 0;
@@ -93,5 +98,8 @@ int main(int argc, char** argv) {
     }
     if (!agent->pass(commandLine->once)) return failStartup();
     if (commandLine->once) return 0;
+    // Ready once the lock is held and the first pass is done. Outside systemd (no
+    // NOTIFY_SOCKET) these notifications do nothing.
+    sd_notify(0, "READY=1");
     return runUntilStopped(*agent, stopSignals);
 }

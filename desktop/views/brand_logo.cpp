@@ -13,7 +13,7 @@ QPixmap brandLogo(int size) {
     QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
-    QSvgRenderer logo(QStringLiteral(":/plovik/plovik.svg"));
+    QSvgRenderer logo(QStringLiteral(":/plovik/cn.trenzo.workstation.svg"));
     QPainter painter(&pixmap);
     logo.render(&painter, QRectF(0, 0, size, size));
     return pixmap;

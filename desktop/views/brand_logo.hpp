@@ -5,7 +5,8 @@
 
 namespace plovik {
 
-// The project's logo (packaging/plovik.svg, the installed icon too) at `size` points.
+// The project's logo (packaging/cn.trenzo.workstation.svg, the installed icon too) at `size`
+// points.
 QPixmap brandLogo(int size);
 // The same logo at the usual icon sizes, for the window.
 QIcon brandIcon();

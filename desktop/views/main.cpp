@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(OSTRAK_VERSION));
     QTranslator qtTranslation;
     loadQtTranslation(qtTranslation);
-    QApplication::setDesktopFileName(QStringLiteral("plovik"));
+    QApplication::setDesktopFileName(QStringLiteral("cn.trenzo.workstation"));
     QSocketNotifier stop(stopSignals, QSocketNotifier::Read);
     QObject::connect(&stop, &QSocketNotifier::activated, &application, [stopSignals] {
         signalfd_siginfo info{};

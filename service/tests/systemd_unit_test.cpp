@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"
@@ -32,7 +33,11 @@ testing::Finished systemctl(const std::vector<std::string>& arguments) {
     return runToEnd("/usr/bin/systemctl", all, 60s);
 }
 
-TEST(SystemdUnit, RunsTheServiceOfThePointerAndStopsItCleanly) {
+// Installed into the manager's own search path (the prefix of its XDG_DATA_HOME), the unit is
+// enabled by name; it is active only once the service says it is ready, so a program that ends
+// before that makes `enable --now` fail; scripts/uninstall then takes away every installed file
+// and the unit, and leaves the workstation alone.
+TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
     if (!privateManager()) {
         const char* ci = std::getenv("CI");
         if (ci != nullptr && std::string(ci) == "true") {
@@ -40,21 +45,32 @@ TEST(SystemdUnit, RunsTheServiceOfThePointerAndStopsItCleanly) {
         }
         GTEST_SKIP() << "no private systemd user manager (scripts/test starts one where it can)";
     }
+    // The manager was started with this data folder: its share/systemd/user is searched.
+    const fs::path prefix = fs::path(std::getenv("XDG_DATA_HOME")).parent_path();
     testing::TempHome home;
     testing::TempDir dir;
-    const auto prefix = dir / "prefix";
     const auto install = runToEnd(
         "/usr/bin/cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", prefix.native()}, 120s);
     ASSERT_EQ(install.status, 0) << install.standardError;
-    const auto unitFile = prefix / "share/plovik" / unitName;
+    const auto unitFile = prefix / "share/systemd/user" / unitName;
     ASSERT_TRUE(fs::exists(unitFile));
-    const std::string unit = testing::readFile(unitFile);
-    EXPECT_NE(unit.find("ExecStart=" + (prefix / "libexec/plovik/OstrakService").native() + "\n"),
-              std::string::npos)
-        << unit;
-    EXPECT_TRUE(fs::exists(prefix / "share/applications/plovik.desktop"));
+    EXPECT_NE(testing::readFile(unitFile).find(
+                  "ExecStart=" + (prefix / "libexec/plovik/OstrakService").native() + "\n"),
+              std::string::npos);
+    ASSERT_EQ(systemctl({"daemon-reload"}).status, 0);
+
+    // The manager's services see this test's home and data folder.
+    ASSERT_EQ(systemctl({"set-environment", "HOME=" + home.path().native(),
+                         std::string("XDG_DATA_HOME=") + std::getenv("XDG_DATA_HOME")})
+                  .status,
+              0);
+    // No workstation yet: the service ends before it is ready, and the start fails.
+    EXPECT_NE(systemctl({"enable", "--now", unitName}).status, 0);
+    systemctl({"disable", "--now", unitName});
+    systemctl({"reset-failed", unitName});
 
     const auto workspace = Workspace::create(dir / "station", "站");
+    const Path note = workspace.writeNote("留下", "卸载后仍在");
     Installation::save(workspace);
     const auto heartbeat = [&]() -> std::optional<ServiceHeartbeat> {
         try {
@@ -63,33 +79,33 @@ TEST(SystemdUnit, RunsTheServiceOfThePointerAndStopsItCleanly) {
             return std::nullopt;
         }
     };
-
-    // The manager's services see this test's home and data folder.
-    ASSERT_EQ(systemctl({"set-environment", "HOME=" + home.path().native(),
-                         std::string("XDG_DATA_HOME=") + std::getenv("XDG_DATA_HOME")})
-                  .status,
-              0);
-    const auto enabled = systemctl({"enable", "--now", unitFile.native()});
+    const auto enabled = systemctl({"enable", "--now", unitName});
     ASSERT_EQ(enabled.status, 0) << enabled.standardError;
-    EXPECT_TRUE(eventually(
-        [&] {
-            const auto current = heartbeat();
-            return current && current->pid > 0 && current->isFresh(Timestamp::now());
-        },
-        20s));
+    // `enable --now` returns once the service is ready: its first heartbeat is already there.
+    EXPECT_EQ(systemctl({"is-active", unitName}).status, 0);
     const auto first = heartbeat();
-    ASSERT_TRUE(first);
+    ASSERT_TRUE(first && first->pid > 0 && first->isFresh(Timestamp::now()));
     EXPECT_TRUE(
         eventually([&] { return heartbeat() && heartbeat()->timestamp > first->timestamp; }, 8s));
-    EXPECT_EQ(systemctl({"is-enabled", unitName}).status, 0);
 
-    const auto disabled = systemctl({"disable", "--now", unitName});
-    EXPECT_EQ(disabled.status, 0) << disabled.standardError;
-    EXPECT_TRUE(eventually([&] { return heartbeat() && heartbeat()->pid == 0; }, 20s));
+    std::vector<std::string> installed;
+    std::istringstream manifest(testing::readFile(OSTRAK_BUILD_DIR "/install_manifest.txt"));
+    for (std::string line; std::getline(manifest, line);) installed.push_back(line);
+    ASSERT_FALSE(installed.empty());
+    const auto uninstalled =
+        runToEnd(OSTRAK_SOURCE_DIR "/scripts/uninstall", {OSTRAK_BUILD_DIR}, 120s);
+    EXPECT_EQ(uninstalled.status, 0) << uninstalled.standardError;
     const auto stopped = heartbeat();
     ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->pid, 0);
     EXPECT_FALSE(stopped->isFresh(Timestamp::now()));
-    EXPECT_NE(systemctl({"is-enabled", unitName}).status, 0);
+    EXPECT_NE(systemctl({"cat", unitName}).status, 0);  // the manager no longer knows it
+    for (const auto& file : installed) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(file))) << file;
+    }
+    EXPECT_FALSE(fs::exists(home.path() / ".config/systemd/user/default.target.wants" / unitName));
+    EXPECT_EQ(testing::readFile(note).find("卸载后仍在") != std::string::npos, true);
+    EXPECT_NO_THROW(Installation::load());
     systemctl({"unset-environment", "HOME", "XDG_DATA_HOME"});
 }
 

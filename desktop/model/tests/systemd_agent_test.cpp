@@ -51,7 +51,7 @@ private slots:
         }
         m_home = std::make_unique<ostrak::testing::TempHome>();
         m_prefix = QString::fromStdString((m_home->path() / ".local").native());
-        m_unitFile = m_prefix + "/share/plovik/" + SystemdAgentControl::unitName;
+        m_unitFile = m_prefix + "/share/systemd/user/" + SystemdAgentControl::unitName;
         QCOMPARE(run("systemctl", {"--user", "set-environment", "HOME=" + QDir::homePath(),
                                    "XDG_DATA_HOME=" + qEnvironmentVariable("XDG_DATA_HOME")}),
                  0);

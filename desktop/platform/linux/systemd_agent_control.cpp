@@ -46,7 +46,8 @@ SystemdAgentControl::~SystemdAgentControl() {
 
 QString SystemdAgentControl::installedUnitFile() {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                           QStringLiteral("/../share/plovik/") + QString::fromLatin1(unitName));
+                           QStringLiteral("/../share/systemd/user/") +
+                           QString::fromLatin1(unitName));
 }
 
 QDBusConnection SystemdAgentControl::manager() {

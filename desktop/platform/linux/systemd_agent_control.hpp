@@ -34,8 +34,8 @@ public:
     explicit SystemdAgentControl(QString unitFile,
                                  std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
     ~SystemdAgentControl() override;
-    // The unit file that belongs to the running program: <prefix>/share/plovik/ beside
-    // <prefix>/bin.
+    // The unit file that belongs to the running program: <prefix>/share/systemd/user/ beside
+    // <prefix>/bin, in the user manager's search path for /usr, /usr/local and ~/.local.
     static QString installedUnitFile();
 
     AgentStatus status() override;

@@ -55,6 +55,13 @@ if [ -z "$appeared" ]; then
 fi
 echo "window appeared: $(xwininfo -root -tree | grep -E '"plovik".* [0-9]{3,}x' | head -n1)"
 
+# The desktop entry's StartupWMClass names the window's class, so docks group it with the entry.
+window=$(xwininfo -root -tree | grep -E '"plovik".* (9[0-9]{2}|1[0-9]{3})x[0-9]{3}' | head -n1 | awk '{print $1}')
+wm_class=$(xprop -id "$window" WM_CLASS)
+startup_class=$(sed -n 's/^StartupWMClass=//p' "$work/prefix/share/applications/cn.trenzo.workstation.desktop")
+[[ "$wm_class" == *"\"$startup_class\""* ]] ||
+    { echo "StartupWMClass=$startup_class does not match $wm_class"; exit 1; }
+
 # A second launch brings the first window forward and ends with 0; no second window appears.
 second=0
 timeout 20 "$program" >"$work/second.log" 2>&1 || second=$?
