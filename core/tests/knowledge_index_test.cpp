@@ -152,9 +152,20 @@ TEST_F(KnowledgeIndexTest, KeepsToTheDocumentAndByteBudgets) {
 TEST_F(KnowledgeIndexTest, StopsAfterTenThousandEntriesAndStillStores) {
     for (int i = 0; i < 10001; ++i) put("inbox/" + std::to_string(10000 + i) + ".dat", "");
     const auto index = workspace.rebuildIndex();
-    // Folders count as entries too ("attachments", then "inbox"), so 9,998 files are examined.
+    // Folders count as entries too ("attachments", then "inbox"), so 9,998 files are examined:
+    // the first in name order, whatever order the folder lists them in.
     EXPECT_EQ(index.skipped, 1);
     EXPECT_TRUE(fs::exists(indexFile));
+    put("notes/0.md", "zero");
+    put("notes/1.md", "one");
+    put("inbox/10000.md", "first by name");
+    const auto paths = [](const KnowledgeIndex& found) {
+        std::vector<std::string> all;
+        for (const auto& document : found.documents) all.push_back(document.relativePath);
+        return all;
+    };
+    EXPECT_EQ(paths(workspace.rebuildIndex()),
+              std::vector<std::string>{relative("inbox/10000.md")});
 }
 
 TEST_F(KnowledgeIndexTest, AnUnreadableFolderKeepsThePreviousIndex) {

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -231,21 +232,28 @@ TEST_F(ServiceProgram, KilledMidWriteLeavesAWholeIndexAndItsLeftoversAreSwept) {
             EXPECT_NO_THROW(workspace.loadIndex()) << "round " << round;
         }
     }
-    // Leftovers of killed writes, old and fresh; a fresh one may be a write in flight.
-    testing::writeFile(indexes / ".ostrak-OLD", "half");
-    testing::writeFile(workspace.root() / "system/state/.ostrak-OLD", "half");
-    testing::writeFile(indexes / ".ostrak-FRESH", "in flight");
+    // Leftovers of killed writes, old and fresh (a fresh one may be a write in flight), and a
+    // person's own file that merely begins like one.
+    const std::string fresh = ".ostrak-" + Uuid::random().text();
+    testing::writeFile(indexes / (".ostrak-" + Uuid::random().text()), "half");
+    testing::writeFile(workspace.root() / "system/state" / (".ostrak-" + Uuid::random().text()),
+                       "half");
+    testing::writeFile(indexes / fresh, "in flight");
+    testing::writeFile(indexes / ".ostrak-notes", "mine");
     const timespec twentyMinutesAgo[2] = {{::time(nullptr) - 20 * 60, 0},
                                           {::time(nullptr) - 20 * 60, 0}};
     for (const auto& folder : {indexes, workspace.root() / "system/state"}) {
         for (const auto& name : temporaries(folder)) {
-            if (name != ".ostrak-FRESH")
-                ::utimensat(AT_FDCWD, (folder / name).c_str(), twentyMinutesAgo, 0);
+            if (name != fresh) ::utimensat(AT_FDCWD, (folder / name).c_str(), twentyMinutesAgo, 0);
         }
     }
     const auto next = runToEnd(program, rootArguments("--once"));
     EXPECT_EQ(next.status, 0);
-    EXPECT_EQ(temporaries(indexes), std::vector<std::string>{".ostrak-FRESH"});
+    auto left = temporaries(indexes);
+    std::sort(left.begin(), left.end());
+    auto expected = std::vector<std::string>{fresh, ".ostrak-notes"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
     EXPECT_EQ(temporaries(workspace.root() / "system/state"), std::vector<std::string>{});
     EXPECT_EQ(workspace.loadIndex().documents.size(), 1000u);
 }

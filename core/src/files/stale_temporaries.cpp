@@ -9,6 +9,7 @@
 #include "files/verified_directory.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
+#include "ostrak/uuid.hpp"
 
 namespace ostrak::SafeFiles {
 
@@ -35,8 +36,9 @@ void removeStaleTemporaries(const Path& folder, std::chrono::seconds minimumAge)
     const std::time_t cutoff = std::time(nullptr) - minimumAge.count();
     const int descriptor = ::dirfd(directory.get());
     while (const dirent* entry = ::readdir(directory.get())) {
+        // Only names this layer makes: ".ostrak-" and a UUID. A person's ".ostrak-notes" stays.
         const std::string_view name = entry->d_name;
-        if (!name.starts_with(".ostrak-")) continue;
+        if (!name.starts_with(".ostrak-") || !Uuid::parse(name.substr(8))) continue;
         struct stat status;
         if (::fstatat(descriptor, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (!S_ISREG(status.st_mode) || status.st_uid != ::getuid()) continue;

@@ -38,6 +38,7 @@ Obstacle classify(int parent, const std::string& name, int openError) {
 }  // namespace
 
 VerifiedDirectory::Walk VerifiedDirectory::walk(const Path& path) {
+    if (!path.is_absolute()) throw OstrakError(message::pathNotUsable);
     UniqueFd current(::open("/", levelFlags));
     if (!current) throw OstrakError(message::pathUncheckable);
     Walk result{VerifiedDirectory(UniqueFd()), {}, false};
@@ -109,12 +110,12 @@ std::optional<VerifiedDirectory> VerifiedDirectory::parent(
     return VerifiedDirectory(std::move(fd));
 }
 
-UniqueFd VerifiedDirectory::open(std::string_view name, int flags, mode_t mode) const noexcept {
+UniqueFd VerifiedDirectory::open(std::string_view name, int flags, mode_t mode) const {
     const std::string text = nameText(name);
     return UniqueFd(::openat(m_fd.get(), text.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode));
 }
 
-bool VerifiedDirectory::statEntry(std::string_view name, struct stat& status) const noexcept {
+bool VerifiedDirectory::statEntry(std::string_view name, struct stat& status) const {
     const std::string text = nameText(name);
     return ::fstatat(m_fd.get(), text.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }

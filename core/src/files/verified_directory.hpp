@@ -35,7 +35,9 @@ namespace ostrak::files {
 // tells it, and the caller decides (a file as the last component is what a read expects).
 //
 // Errno contract: the members that wrap one system call return its result and leave errno as
-// the call set it; they never throw. Descriptors are owned here and closed on destruction.
+// the call set it; they throw nothing but std::bad_alloc. walk() takes an absolute path and
+// refuses a relative one with the "choose a location" message. Descriptors are owned here and
+// closed on destruction.
 class VerifiedDirectory {
 public:
     struct Walk;
@@ -61,9 +63,9 @@ public:
     std::optional<VerifiedDirectory> parent(const struct stat& expected) const noexcept;
 
     // openat relative to this folder, never following a link as the last component.
-    UniqueFd open(std::string_view name, int flags, mode_t mode = 0) const noexcept;
+    UniqueFd open(std::string_view name, int flags, mode_t mode = 0) const;
     // fstatat without following a link; false with errno when the call fails.
-    bool statEntry(std::string_view name, struct stat& status) const noexcept;
+    bool statEntry(std::string_view name, struct stat& status) const;
     // A descriptor of this folder that can be listed (fdopendir) or flushed.
     UniqueFd openForReading() const noexcept;
     // Flushes the folder's entries (a name just published) to stable storage; best effort.

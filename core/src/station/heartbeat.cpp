@@ -2,6 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "files/located.hpp"
 #include "files/unique_fd.hpp"
@@ -56,8 +60,15 @@ ServiceLock::ServiceLock(const Path& lockFile) {
     const auto located = SafeFiles::locate(lockFile);
     if (!located) throw OstrakError(message::lockUnopenable);
     UniqueFd fd = located->folder.open(located->name, O_RDWR | O_CREAT | O_NONBLOCK, 0600);
-    if (!fd) throw OstrakError(message::lockUnopenable);
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw OstrakError(message::lockHeld);
+    struct stat status;
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::getuid()) {
+        throw OstrakError(message::lockUnopenable);
+    }
+    // Only a lock held elsewhere is "already running"; any other failure is a lock not taken.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        throw OstrakError(errno == EWOULDBLOCK ? message::lockHeld : message::lockUnopenable);
+    }
     m_descriptor = fd.release();
 }
 

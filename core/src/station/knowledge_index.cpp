@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <queue>
 #include <system_error>
 
 #include "files/guarded_reader.hpp"
@@ -82,9 +83,10 @@ std::string titleOf(std::string_view text, std::string_view fileName) {
 // The walk holds one folder descriptor at a time: each folder is opened relative to its parent
 // without following links, and the way back up reopens ".." and checks it is still the folder
 // that was left, so a folder moved or swapped for a link mid-walk is never entered or mistaken.
-// Memory grows with depth, not with its square: one path text is extended and shortened, and
-// each level keeps only its own listing. Listing stops once the 10,000-entry budget is spent,
-// so a folder of a million files costs no more than the budget.
+// The 10,000-entry budget bounds memory: a folder keeps only the first names (in byte order)
+// that the budget can still reach, and when a folder is listed, what its ancestors still hold
+// beyond the remaining budget is dropped, since the walk can never get to it. One path text is
+// extended and shortened, so memory grows with depth, not with its square.
 class IndexBuilder {
 public:
     explicit IndexBuilder(const Path& root) : m_rootLength(root.native().size() + 1) {}
@@ -93,9 +95,9 @@ public:
         auto walk = files::VerifiedDirectory::walk(paths::standardized(knowledge));
         if (!walk.missing.empty()) throw OstrakError(message::knowledgeUnreadable);
         m_path = paths::standardized(knowledge).native();
-        auto entries = list(walk.deepest);
-        if (!entries) throw OstrakError(message::knowledgeUnreadable);
-        walkListed(walk.deepest, *entries);
+        Level top;
+        if (!list(walk.deepest, top.entries)) throw OstrakError(message::knowledgeUnreadable);
+        walkLevel(walk.deepest, top);
         if (m_failed) throw OstrakError(message::knowledgePartlyUnreadable);
     }
 
@@ -109,50 +111,87 @@ public:
 private:
     using Folder = files::VerifiedDirectory;
 
-    // An entry of a listed folder with its attributes, taken while the folder is open.
+    // An entry of a listed folder with the attributes the walk needs.
     struct Entry {
         std::string name;
-        int error = 0;  // errno of the attribute lookup, 0 when `status` holds them
-        struct stat status {};
+        int error = 0;  // errno of the attribute lookup, 0 when the fields below hold them
+        mode_t mode = 0;
+        off_t size = 0;
+    };
+    // A listed folder being visited: `next` is the entry under visit.
+    struct Level {
+        std::vector<Entry> entries;
+        std::size_t next = 0;
     };
 
-    // The folder's visible entries in name order, at most what the budget can still visit plus
-    // the one that exceeds it; nothing when the folder cannot be listed to the end.
-    std::optional<std::vector<Entry>> list(const Folder& folder) const {
+    std::size_t reachable() const {
+        return static_cast<std::size_t>(maximumEntries - m_entries + 1);
+    }
+
+    // The folder's visible entries in name order: the first ones the budget can still reach,
+    // plus the one that exceeds it. False when the folder cannot be listed to the end (a read
+    // error is not the end of the folder).
+    bool list(const Folder& folder, std::vector<Entry>& entries) const {
         UniqueFd readable = folder.openForReading();
-        if (!readable) return std::nullopt;
+        if (!readable) return false;
         std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(readable.get()));
-        if (!directory) return std::nullopt;
+        if (!directory) return false;
         readable.release();
-        const auto wanted = static_cast<std::size_t>(maximumEntries - m_entries + 1);
-        std::vector<Entry> entries;
-        while (entries.size() < wanted) {
+        const std::size_t wanted = reachable();
+        std::priority_queue<std::string> smallest;  // the greatest kept name on top
+        for (;;) {
             errno = 0;
             const dirent* found = ::readdir(directory.get());
             if (found == nullptr) {
-                if (errno != 0) return std::nullopt;  // a read error is not the end of the folder
+                if (errno != 0) return false;
                 break;
             }
             if (isHidden(found->d_name)) continue;
-            Entry entry{found->d_name};
-            if (::fstatat(::dirfd(directory.get()), found->d_name, &entry.status,
-                          AT_SYMLINK_NOFOLLOW) != 0) {
-                entry.error = errno;
+            if (smallest.size() == wanted) {
+                if (smallest.top() <= found->d_name) continue;
+                smallest.pop();
             }
-            entries.push_back(std::move(entry));
+            smallest.emplace(found->d_name);
         }
-        std::sort(entries.begin(), entries.end(),
-                  [](const Entry& a, const Entry& b) { return a.name < b.name; });
-        return entries;
+        entries.resize(smallest.size());
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+            entry->name = smallest.top();
+            smallest.pop();
+            struct stat status;
+            if (::fstatat(::dirfd(directory.get()), entry->name.c_str(), &status,
+                          AT_SYMLINK_NOFOLLOW) != 0) {
+                entry->error = errno;
+            } else {
+                entry->mode = status.st_mode;
+                entry->size = status.st_size;
+            }
+        }
+        return true;
     }
 
-    void walkListed(Folder& folder, const std::vector<Entry>& entries) {
-        for (const auto& entry : entries) {
-            if (m_stopped) return;
+    void walkLevel(Folder& folder, Level& level) {
+        m_levels.push_back(&level);
+        for (level.next = 0; level.next < level.entries.size() && !m_stopped; ++level.next) {
+            // Dropping entries of a level never moves the ones before its end: this stays valid.
+            const Entry& entry = level.entries[level.next];
             const std::size_t length = m_path.size();
             m_path.append("/").append(entry.name);
             visit(folder, entry);
             m_path.resize(length);
+        }
+        m_levels.pop_back();
+    }
+
+    // After a folder listed `listed` entries, what the levels above still hold after the entry
+    // under visit is reachable only within what remains of the budget.
+    void dropUnreachable(std::size_t listed) {
+        std::size_t keep = reachable() > listed ? reachable() - listed : 0;
+        for (auto level = m_levels.rbegin(); level != m_levels.rend(); ++level) {
+            auto& entries = (*level)->entries;
+            const std::size_t pending = entries.size() - (*level)->next - 1;
+            const std::size_t kept = std::min(pending, keep);
+            entries.resize((*level)->next + 1 + kept);
+            keep -= kept;
         }
     }
 
@@ -169,13 +208,18 @@ private:
         std::optional<Folder> child;
         try {
             child.emplace(folder.child(entry.name));
-        } catch (const std::exception&) {
-            m_failed = m_stopped = true;  // gone, swapped for a link or not ours to enter
+        } catch (const OstrakError&) {
+            m_failed = m_stopped = true;  // swapped for a link or for a file meanwhile
+            return;
+        } catch (const std::system_error&) {
+            m_failed = m_stopped = true;  // gone, or not ours to enter
             return;
         }
         folder = Folder(std::move(*child));
-        if (auto entries = list(folder)) {
-            walkListed(folder, *entries);
+        Level level;
+        if (list(folder, level.entries)) {
+            dropUnreachable(level.entries.size());
+            walkLevel(folder, level);
         } else {
             m_failed = m_stopped = true;
         }
@@ -192,14 +236,13 @@ private:
         }
         if (entry.error != 0) throw std::system_error(entry.error, std::generic_category());
         const std::string& name = entry.name;
-        const struct stat& status = entry.status;
-        if (S_ISLNK(status.st_mode)) {
+        if (S_ISLNK(entry.mode)) {
             ++m_skipped;
             return;
         }
         // A name that is not UTF-8 cannot be stored in the index; rather than fail every
         // rebuild for it, such a folder is counted once and not entered, such a file skipped.
-        if (S_ISDIR(status.st_mode)) {
+        if (S_ISDIR(entry.mode)) {
             if (!text::isValidUtf8(name)) {
                 ++m_skipped;
             } else {
@@ -207,26 +250,28 @@ private:
             }
             return;
         }
-        if (!S_ISREG(status.st_mode) || !hasIndexableExtension(name)) return;
-        if (!text::isValidUtf8(name) || status.st_size > maximumFileSize ||
-            m_totalSize + status.st_size > maximumTotalSize ||
-            m_documents.size() >= maximumDocuments) {
+        if (!S_ISREG(entry.mode) || !hasIndexableExtension(name)) return;
+        if (!text::isValidUtf8(name) || entry.size > maximumFileSize ||
+            m_totalSize + entry.size > maximumTotalSize || m_documents.size() >= maximumDocuments) {
             ++m_skipped;
             return;
         }
         SafeFiles::GuardedReader reader(folder, name, maximumFileSize);
         Bytes content = SafeFiles::readAll(reader);
-        if (!text::isValidUtf8(content)) {
+        // The size that counts is what was read: a file may have grown since it was listed.
+        const auto size = static_cast<std::int64_t>(content.size());
+        if (!text::isValidUtf8(content) || m_totalSize + size > maximumTotalSize) {
             ++m_skipped;
             return;
         }
         std::string title = titleOf(content, name);
         m_documents.push_back({m_path.substr(m_rootLength), std::move(title), std::move(content)});
-        m_totalSize += status.st_size;
+        m_totalSize += size;
     }
 
     std::size_t m_rootLength;
-    std::string m_path;  // of the entry being visited
+    std::string m_path;            // of the entry being visited
+    std::vector<Level*> m_levels;  // the folders being visited, outermost first
     std::vector<IndexedDocument> m_documents;
     std::int64_t m_skipped = 0;
     std::int64_t m_entries = 0;
