@@ -80,6 +80,9 @@ int main(int argc, char** argv) {
     // Passes never overlap, so one malloc arena serves both threads: the memory that the first
     // pass (on this thread) frees is reused by the worker's passes instead of doubling the peak.
     mallopt(M_ARENA_MAX, 1);
+    // The index (up to 100 MB) is read into one buffer: from the heap, its pages are reused from
+    // read to read instead of being mapped and faulted in afresh each time.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024 * 1024);
     const sigset_t stopSignals = blockStopSignals();
     // A write past the file-size limit then fails with EFBIG like any failed write (old file
     // intact, temporary removed) instead of killing the process.

@@ -1,4 +1,5 @@
 // OstrakDesktop: the management app of the workstation.
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -71,6 +72,9 @@ void loadQtTranslation(QTranslator& translator) {
 }
 
 int main(int argc, char** argv) {
+    // The index (up to 100 MB) is read into one buffer on every search: from the heap, its pages
+    // are reused from read to read instead of being mapped and faulted in afresh each time.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024 * 1024);
     answerCommandLine(argc, argv);
     if (!hasDisplay()) {
         std::fputs("OstrakDesktop: 没有可用的图形显示（DISPLAY 或 WAYLAND_DISPLAY 未设置）。\n",
