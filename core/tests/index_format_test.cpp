@@ -55,8 +55,10 @@ TEST(IndexFormat, RoundTripsThroughTwoIndependentParsers) {
         EXPECT_EQ(other["documents"][i]["text"].get<std::string>(), index.documents[i].text) << i;
     }
     EXPECT_EQ(other["updatedAt"].get<double>(), index.updatedAt.seconds);
-    // Slashes are always escaped, and keys are in order.
+    // Slashes are always escaped, in short strings and in the sixteen-byte runs of long ones.
     EXPECT_EQ(bytes.find("a/b"), std::string::npos);
+    EXPECT_EQ(bytes.find("x/x"), std::string::npos);
+    EXPECT_NE(bytes.find("x\\/x"), std::string::npos);
     EXPECT_LT(bytes.find("\"documents\""), bytes.find("\"skipped\""));
     EXPECT_LT(bytes.find("\"skipped\""), bytes.find("\"updatedAt\""));
     EXPECT_LT(bytes.find("\"relativePath\""), bytes.find("\"text\""));

@@ -1,6 +1,8 @@
-// Faults the real system rarely shows on demand, injected at the C library: linked with
-// -Wl,--wrap=fsync (which descriptors a write flushes) and -Wl,--wrap=readdir (a listing that
-// fails halfway, as a network file system can).
+// Faults and races the real system rarely shows on demand, injected at the C library: linked
+// with -Wl,--wrap for fsync (which descriptors a write flushes; a link planted right after),
+// fstat (a file that grows after it was measured), readdir (a listing that fails halfway, as a
+// network file system can; a folder moved while it is listed) and uuid_generate_random (a
+// temporary name known in advance).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,9 +16,14 @@
 #include <dirent.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <utility>
 
 extern "C" int __real_fsync(int descriptor);
+extern "C" int __real_fstat(int descriptor, struct stat* status);
 extern "C" dirent* __real_readdir(DIR* directory);
+extern "C" void __real_uuid_generate_random(unsigned char* out);
 
 namespace {
 
@@ -26,11 +33,21 @@ struct Flushed {
     bool directory;
 };
 std::vector<Flushed> flushed;
-int readdirCallsBeforeFailure = -1;  // negative: never fail
+int readdirCallsBeforeFailure = -1;    // negative: never fail
+std::function<void(DIR*)> onReaddir;   // sees every listing step while set
+bool predictableUuids = false;         // every new UUID is 11111111-...
+std::function<void()> afterFileFlush;  // runs once, after the next fsync of a file
+bool understateSizes = false;          // fstat reports regular files as one byte long
 
 }  // namespace
 
+extern "C" void __wrap_uuid_generate_random(unsigned char* out) {
+    if (!predictableUuids) return __real_uuid_generate_random(out);
+    for (int i = 0; i < 16; ++i) out[i] = 0x11;
+}
+
 extern "C" dirent* __wrap_readdir(DIR* directory) {
+    if (onReaddir) onReaddir(directory);
     if (readdirCallsBeforeFailure == 0) {
         errno = EIO;
         return nullptr;
@@ -44,7 +61,15 @@ extern "C" int __wrap_fsync(int descriptor) {
     if (::fstat(descriptor, &status) == 0) {
         flushed.push_back({status.st_dev, status.st_ino, S_ISDIR(status.st_mode)});
     }
-    return __real_fsync(descriptor);
+    const int result = __real_fsync(descriptor);
+    if (afterFileFlush && S_ISREG(status.st_mode)) std::exchange(afterFileFlush, nullptr)();
+    return result;
+}
+
+extern "C" int __wrap_fstat(int descriptor, struct stat* status) {
+    const int result = __real_fstat(descriptor, status);
+    if (result == 0 && understateSizes && S_ISREG(status->st_mode)) status->st_size = 1;
+    return result;
 }
 
 namespace ostrak {
@@ -97,6 +122,74 @@ TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
               "该目录已有资料。请打开已有工作站，或选择一个空目录。");
     readdirCallsBeforeFailure = -1;
     EXPECT_FALSE(std::filesystem::exists(dir / "occupied/station.json"));
+}
+
+// Someone who guesses the next temporary name and plants it, as a hard link to another file of
+// the user, gets no write through it: the temporary file is created exclusively.
+TEST(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "victim", "precious");
+    predictableUuids = true;
+    const std::string planted = ".ostrak-" + Uuid::random().text();
+    std::filesystem::create_hard_link(dir / "victim", dir / planted);
+    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("overwritten", dir / "data", false); }),
+              "无法创建临时文件。");
+    predictableUuids = false;
+    EXPECT_EQ(testing::readFile(dir / "victim"), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir / "data"));
+}
+
+// A link planted at the destination while the data is written is refused, not written over or
+// through; a file that grew past the limit after it was measured is refused when read.
+TEST(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "elsewhere", "keep");
+    afterFileFlush = [&] { std::filesystem::create_symlink(dir / "elsewhere", dir / "data"); };
+    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("new", dir / "data", false); }),
+              "数据路径不能经过符号链接，请选择真实目录。");
+    afterFileFlush = nullptr;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "data"));
+    EXPECT_EQ(testing::readFile(dir / "elsewhere"), "keep");
+
+    testing::writeFile(dir / "grown", std::string(11, 'x'));
+    understateSizes = true;  // as if measured before it grew
+    EXPECT_EQ(messageOf([&] { SafeFiles::readData(dir / "grown", 10); }), "文件超过读取限制。");
+    understateSizes = false;
+}
+
+// A folder moved away while the walk is inside it: coming back up through ".." must not land
+// in the folder it was moved to and read that folder's files under the old names.
+TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
+    testing::TempHome home;
+    testing::TempDir dir;
+    Workspace workspace = Workspace::create(dir / "station", "站");
+    const Path inbox = workspace.knowledgeURL() / "inbox";
+    std::filesystem::create_directories(inbox / "deep");
+    testing::writeFile(inbox / "deep/a.md", "deep");
+    testing::writeFile(inbox / "z.md", "inbox note");
+    std::filesystem::create_directories(dir / "outside");
+    testing::writeFile(dir / "outside/z.md", "secret outside");
+    // While the walk lists "deep", "deep" moves into the outside folder.
+    struct stat deep {};
+    ASSERT_EQ(::stat((inbox / "deep").c_str(), &deep), 0);
+    bool moved = false;
+    onReaddir = [&](DIR* listed) {
+        struct stat status {};
+        if (moved || ::fstat(::dirfd(listed), &status) != 0 || status.st_ino != deep.st_ino) return;
+        moved = true;
+        std::filesystem::rename(inbox / "deep", dir / "outside/deep");
+    };
+    std::string message;
+    try {
+        for (const auto& document : workspace.rebuildIndex().documents) {
+            EXPECT_EQ(document.text.find("secret"), std::string::npos) << document.relativePath;
+        }
+    } catch (const OstrakError& error) {
+        message = error.message();
+    }
+    onReaddir = nullptr;
+    EXPECT_TRUE(moved);
+    EXPECT_EQ(message, "部分知识目录无法读取，索引未更新。");
 }
 
 }  // namespace

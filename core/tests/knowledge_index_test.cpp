@@ -58,6 +58,19 @@ TEST_F(KnowledgeIndexTest, AnUnchangedTreeIsNotRewritten) {
     EXPECT_NE(readFile(indexFile).find("A\\/B"), std::string::npos);
 }
 
+// What makes a stored index "unchanged" is exactly its content: a new skip count with the same
+// documents is stored, and bytes after the closing brace make it another file.
+TEST_F(KnowledgeIndexTest, OnlyTheSameContentCountsAsUnchanged) {
+    put("notes/a.md", "# 标题\n正文");
+    workspace.rebuildIndex();
+    fs::create_symlink(knowledge / "notes/a.md", knowledge / "notes/link.md");
+    EXPECT_EQ(workspace.rebuildIndex().skipped, 1);
+    EXPECT_EQ(workspace.loadIndex().skipped, 1);
+    writeFile(indexFile, readFile(indexFile) + "garbage");
+    workspace.rebuildIndex();
+    EXPECT_EQ(readFile(indexFile).find("garbage"), std::string::npos);
+}
+
 TEST_F(KnowledgeIndexTest, AnIndexWrittenInAnotherLayoutStillCountsAsUnchanged) {
     put("notes/a.md", "# 标题\n正文");
     const auto first = workspace.rebuildIndex();
@@ -80,6 +93,7 @@ TEST_F(KnowledgeIndexTest, IndexesMarkdownAndTextOnly) {
     EXPECT_EQ(paths(index), (std::vector<std::string>{relative("Plan.MD"), relative("a.TXT"),
                                                       relative("inbox/readme.md")}));
     EXPECT_EQ(index.skipped, 0);
+    ASSERT_EQ(index.documents.size(), 3u);
     EXPECT_EQ(index.documents[2].title, "readme");
     EXPECT_EQ(index.documents[2].text, "");
 }
@@ -149,23 +163,30 @@ TEST_F(KnowledgeIndexTest, KeepsToTheDocumentAndByteBudgets) {
     EXPECT_EQ(index.skipped, 1);
 }
 
+// The budget counts folders too: "attachments", "inbox", its files, then "notes". Exactly
+// 10,000 entries are all examined; one more is counted as skipped.
 TEST_F(KnowledgeIndexTest, StopsAfterTenThousandEntriesAndStillStores) {
-    for (int i = 0; i < 10001; ++i) put("inbox/" + std::to_string(10000 + i) + ".dat", "");
-    const auto index = workspace.rebuildIndex();
-    // Folders count as entries too ("attachments", then "inbox"), so 9,998 files are examined:
-    // the first in name order, whatever order the folder lists them in.
-    EXPECT_EQ(index.skipped, 1);
+    for (int i = 0; i < 9997; ++i) put("inbox/" + std::to_string(10000 + i) + ".dat", "");
+    EXPECT_EQ(workspace.rebuildIndex().skipped, 0);
+    put("inbox/20000.dat", "");
+    EXPECT_EQ(workspace.rebuildIndex().skipped, 1);
     EXPECT_TRUE(fs::exists(indexFile));
-    put("notes/0.md", "zero");
-    put("notes/1.md", "one");
-    put("inbox/10000.md", "first by name");
-    const auto paths = [](const KnowledgeIndex& found) {
-        std::vector<std::string> all;
-        for (const auto& document : found.documents) all.push_back(document.relativePath);
-        return all;
-    };
-    EXPECT_EQ(paths(workspace.rebuildIndex()),
-              std::vector<std::string>{relative("inbox/10000.md")});
+}
+
+// When the budget runs out inside a folder, the entries examined are its first names in byte
+// order, whatever order the file system lists them in.
+TEST_F(KnowledgeIndexTest, TheBudgetKeepsTheFirstNamesInByteOrder) {
+    for (int i = 0; i < 9900; ++i) put("attachments/" + std::to_string(10000 + i) + ".dat", "");
+    std::vector<std::string> expected;
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "inbox/" + std::to_string(1000 + i) + ".md";
+        put(name, "note");
+        if (expected.size() < 98) expected.push_back(relative(name));
+    }
+    // attachments (1) + its files (9,900) + inbox (1) leave 98 entries of the inbox examined.
+    const auto index = workspace.rebuildIndex();
+    EXPECT_EQ(paths(index), expected);
+    EXPECT_EQ(index.skipped, 1);
 }
 
 TEST_F(KnowledgeIndexTest, AnUnreadableFolderKeepsThePreviousIndex) {

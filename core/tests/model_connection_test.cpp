@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -161,22 +162,83 @@ TEST_F(Connection, TransportFailuresHaveOneMessage) {
               transport);
 }
 
-TEST_F(Connection, AServerThatNeverAnswersTimesOut) {
-    // The kernel accepts the connection into the backlog; nobody ever reads or answers.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    const std::string silent = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+// A loopback server of one connection that answers 200 and then writes the body its own way,
+// counting what the peer accepted before it closed the connection.
+class RawServer {
+public:
+    explicit RawServer(std::function<void(int client, std::size_t& sent)> body) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+        m_thread = std::thread([this, body] {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            char request[4096];
+            (void)!::recv(client, request, sizeof request, 0);
+            body(client, m_sent);
+            ::close(client);
+        });
+    }
+    ~RawServer() {
+        finish();
+        ::close(m_listener);
+    }
+    const std::string& url() const { return m_url; }
+    // Waits for the connection to end; then what the peer accepted.
+    std::size_t finish() {
+        if (m_thread.joinable()) m_thread.join();
+        return m_sent;
+    }
+
+    // Writes `data` unless the peer has gone; false once it has.
+    static bool write(int client, std::string_view data, std::size_t& sent) {
+        const ssize_t written = ::send(client, data.data(), data.size(), MSG_NOSIGNAL);
+        if (written <= 0) return false;
+        sent += static_cast<std::size_t>(written);
+        return true;
+    }
+
+private:
+    int m_listener = -1;
+    std::string m_url;
+    std::thread m_thread;
+    std::size_t m_sent = 0;
+};
+
+// Reading stops at 1 MiB + 1 byte: a server offering 100 MB sees the connection closed early.
+TEST_F(Connection, AFloodIsCutOffAfterOneMebibyte) {
+    RawServer flood([](int client, std::size_t& sent) {
+        const std::string chunk(65536, ' ');
+        if (!RawServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n", sent))
+            return;
+        while (sent < 104857600 && RawServer::write(client, chunk, sent)) {
+        }
+    });
+    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(flood.url(), "k", "m"); }), noAnswer);
+    // What the kernel's buffers took beyond the cap, at most: far from the whole 100 MB.
+    EXPECT_LT(flood.finish(), std::size_t{16 * 1024 * 1024});
+}
+
+// Two bytes a second never trip the 30 s no-progress limit: only the 35 s overall limit ends it.
+TEST_F(Connection, ATricklingServerMeetsTheOverallLimit) {
+    RawServer trickle([](int client, std::size_t& sent) {
+        if (!RawServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", sent))
+            return;
+        for (int second = 0; second < 50 && RawServer::write(client, "  ", sent); ++second) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(silent, "k", "m"); }),
+    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(trickle.url(), "k", "m"); }),
               "连接失败或超时。请检查网络和服务商状态。");
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(40));
-    ::close(listener);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_GT(elapsed, std::chrono::seconds(33));
+    EXPECT_LT(elapsed, std::chrono::seconds(40));
 }
 
 TEST(ModelIdentifier, IsCheckedBeforeTheKeyring) {

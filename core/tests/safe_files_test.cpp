@@ -78,6 +78,9 @@ TEST(PrivateRoot, RefusesGroupAccessWithoutChangingIt) {
     EXPECT_EQ(messageOf([&] { SafeFiles::privateRoot(dir / "root", false); }),
               "工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。");
     EXPECT_EQ(modeOf(dir / "root"), 0750u);
+    ::chmod((dir / "root").c_str(), 0701);  // others alone count too
+    EXPECT_EQ(messageOf([&] { SafeFiles::privateRoot(dir / "root", false); }),
+              "工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。");
     SafeFiles::privateRoot(dir / "root", true);
     EXPECT_EQ(modeOf(dir / "root"), 0700u);
     EXPECT_NO_THROW(SafeFiles::privateRoot(dir / "root", false));

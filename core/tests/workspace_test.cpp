@@ -132,9 +132,11 @@ TEST(Open, ChecksTheIdentityInOrder) {
         return R"({"createdAt":1,"id":")" + id + R"(","name":)" + name + R"(,"ownerID":")" + b +
                R"(","schema":)" + schema + "}";
     };
-    writeFile(identity, station("2", a, "\"站\""));
-    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
-              "此工作站由其他版本创建，请使用兼容版本打开。");
+    for (const char* schema : {"2", "0"}) {
+        writeFile(identity, station(schema, a, "\"站\""));
+        EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
+                  "此工作站由其他版本创建，请使用兼容版本打开。");
+    }
     writeFile(identity, station("1", b, "\"\\n\""));
     EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }), nameMessage);
     writeFile(identity, station("1", b, "\"站\""));

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "timer_loop.hpp"
+
+namespace ostrak::service {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A tick that overran is followed by the next one at once and then the usual rhythm, never by
+// a burst of catch-up ticks.
+TEST(TimerLoop, ALateTickIsNotMadeUpForWithABurst) {
+    std::mutex mutex;
+    std::vector<Clock::time_point> ticks;
+    TimerLoop loop(100ms, [&] {
+        std::size_t count = 0;
+        {
+            const std::lock_guard lock(mutex);
+            ticks.push_back(Clock::now());
+            count = ticks.size();
+        }
+        if (count == 1) std::this_thread::sleep_for(450ms);
+    });
+    std::this_thread::sleep_for(1000ms);
+    loop.stop();
+    const std::lock_guard lock(mutex);
+    ASSERT_GE(ticks.size(), 4u);
+    for (std::size_t i = 3; i < ticks.size(); ++i) {
+        EXPECT_GE(ticks[i] - ticks[i - 1], 60ms) << "tick " << i;
+    }
+}
+
+}  // namespace
+}  // namespace ostrak::service
