@@ -169,6 +169,9 @@ TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     testing::writeFile(inbox / "z.md", "inbox note");
     std::filesystem::create_directories(dir / "outside");
     testing::writeFile(dir / "outside/z.md", "secret outside");
+    // Around the outside folder the names go on as in the knowledge folder, so a walk that
+    // took it for the inbox would finish without noticing anything.
+    std::filesystem::create_directories(dir / "notes");
     // While the walk lists "deep", "deep" moves into the outside folder.
     struct stat deep {};
     ASSERT_EQ(::stat((inbox / "deep").c_str(), &deep), 0);
