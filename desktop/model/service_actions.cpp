@@ -37,10 +37,14 @@ void StationModel::startService() {
         return;
     }
     if (m_services.agent->status() == AgentStatus::enabled) return refresh();
-    // The manager's answer comes later; the window goes on meanwhile.
+    // The manager's answer comes later; the window goes on meanwhile. A second start while the
+    // first is on its way changes nothing.
+    if (m_registering) return;
+    m_registering = true;
     m_services.agent->registerAgent(
         [this, guard = QPointer<StationModel>(this)](std::optional<QString> failure) {
             if (!guard) return;
+            m_registering = false;
             if (failure) {
                 setError(*failure);
             } else {

@@ -145,6 +145,7 @@ private:
     QString m_location;
     std::optional<QString> m_error;
     std::optional<QString> m_notice;
+    bool m_registering = false;  // a registration on its way to the manager
     bool m_busy = false;
     std::optional<ostrak::ServiceHeartbeat> m_heartbeat;
     QString m_serviceStatus;

@@ -1,16 +1,18 @@
 // OstrakDesktop: the management app of the workstation.
+#include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLibraryInfo>
+#include <QSocketNotifier>
 #include <QTranslator>
 
-#include <QSocketNotifier>
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "ostrak/installation.hpp"
 #include "ostrak/safe_files.hpp"
@@ -19,40 +21,48 @@
 
 namespace {
 
-// SIGTERM and SIGINT (a logout, a `kill`) end the app as if its window were closed. They are
-// blocked before any thread starts and read from a descriptor in the event loop, never handled
-// in a signal handler.
-int stopSignalDescriptor() {
-    sigset_t stopSet;
-    sigemptyset(&stopSet);
-    sigaddset(&stopSet, SIGTERM);
-    sigaddset(&stopSet, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
-    return signalfd(-1, &stopSet, SFD_CLOEXEC | SFD_NONBLOCK);
+// SIGTERM and SIGINT (a logout, a `kill`) end the app as if its window were closed: the handler
+// only writes a byte to a pipe that the event loop reads. A handler, not a blocked mask or an
+// ignored signal, because programs the app starts (the file manager, an editor) inherit masks
+// and ignored signals but not handlers. SIGXFSZ gets a handler that does nothing, so a write
+// past the file-size limit fails with EFBIG and is reported like any failed write.
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(stopPipe[1], &byte, 1);
+    errno = saved;
 }
 
-// The folder of the installation pointer is written only by this app: temporary files a killed
-// write left there (15 minutes old or more) are removed at start.
-void removeStaleTemporaries() {
-    try {
-        ostrak::SafeFiles::removeStaleTemporaries(ostrak::Installation::supportDirectory(),
-                                                  std::chrono::minutes(15));
-    } catch (...) {
-    }
+void onFileSizeSignal(int) {}
+
+bool catchSignals() {
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = onStopSignal;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = onFileSizeSignal;
+    ::sigaction(SIGXFSZ, &action, nullptr);
+    return true;
 }
 
-}  // namespace
-
-// --help and --version, answered before any window system is needed. Exits for those two.
+// --help and --version, answered before any window system is needed (they exit). Anything else
+// on the command line (Qt's own -platform, -session, ...) is left to QApplication.
 void answerCommandLine(int argc, char** argv) {
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("OstrakDesktop"));
     QCoreApplication::setApplicationVersion(QStringLiteral(OSTRAK_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("plovik 工作站安装与管理"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.process(probe);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(help)) parser.showHelp(0);
+    if (parser.isSet(version)) parser.showVersion();
 }
 
 // Without a display Qt would abort; one clear line instead. A platform chosen explicitly
@@ -71,6 +81,18 @@ void loadQtTranslation(QTranslator& translator) {
     }
 }
 
+// The folder of the installation pointer is written only by this app: temporary files a killed
+// write left there (15 minutes old or more) are removed at start.
+void removeStaleTemporaries() {
+    try {
+        ostrak::SafeFiles::removeStaleTemporaries(ostrak::Installation::supportDirectory(),
+                                                  std::chrono::minutes(15));
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // The index (up to 100 MB) is read into one buffer on every search: from the heap, its pages
     // are reused from read to read instead of being mapped and faulted in afresh each time.
@@ -81,22 +103,24 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    const int stopSignals = stopSignalDescriptor();
-    // A write past the file-size limit fails with EFBIG and is reported like any failed write.
-    ::signal(SIGXFSZ, SIG_IGN);
+    const bool signalsCaught = catchSignals();
     removeStaleTemporaries();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("plovik"));
     QApplication::setApplicationVersion(QStringLiteral(OSTRAK_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("cn.trenzo.workstation"));
     QTranslator qtTranslation;
     loadQtTranslation(qtTranslation);
-    QApplication::setDesktopFileName(QStringLiteral("cn.trenzo.workstation"));
-    QSocketNotifier stop(stopSignals, QSocketNotifier::Read);
-    QObject::connect(&stop, &QSocketNotifier::activated, &application, [stopSignals] {
-        signalfd_siginfo info{};
-        (void)!::read(stopSignals, &info, sizeof info);
-        QApplication::quit();
-    });
+    std::unique_ptr<QSocketNotifier> stop;
+    if (signalsCaught) {
+        stop = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(stop.get(), &QSocketNotifier::activated, &application, [] {
+            char byte = 0;
+            while (::read(stopPipe[0], &byte, 1) > 0) {
+            }
+            QApplication::quit();
+        });
+    }
     plovik::SingleInstance instance;
     if (!instance.isFirst()) return 0;  // the running app has been brought forward
     plovik::PlovikApp app;
@@ -108,7 +132,5 @@ int main(int argc, char** argv) {
         window.activateWindow();
     });
     app.window().show();
-    const int status = QApplication::exec();
-    ::close(stopSignals);
-    return status;
+    return QApplication::exec();
 }

@@ -19,14 +19,16 @@ public:
     SingleInstance();
     ~SingleInstance() override;
 
-    // True for the first instance. For a later one, the first has been asked to come forward.
-    bool isFirst() const noexcept { return m_lock >= 0; }
+    // False only when another instance holds the lock; it has been asked to come forward. Where
+    // no lock can be made at all the app runs unguarded rather than not at all.
+    bool isFirst() const noexcept { return m_first; }
     // What the first instance does when a later launch asks for it.
     void onActivationRequest(std::function<void()> activate);
 
 private:
     QString m_base;
     int m_lock = -1;
+    bool m_first = true;
     QLocalServer m_server;
     std::function<void()> m_activate;
 };

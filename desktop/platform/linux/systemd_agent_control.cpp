@@ -9,8 +9,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
+
+#include <utility>
 
 namespace plovik {
 
@@ -56,8 +59,9 @@ QDBusConnection SystemdAgentControl::manager() {
         if (peer.isConnected()) return peer;
         QDBusConnection::disconnectFromPeer(m_connectionName);  // the manager went away
         m_peer = false;
+        failPendingJobs();  // their end will never be told on this connection
     }
-    QDBusConnection connection = QDBusConnection::sessionBus();
+    // As systemctl does: the manager's private socket first, the session bus only without it.
     const QString privateSocket =
         qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/systemd/private");
     if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFileInfo::exists(privateSocket)) {
@@ -65,19 +69,27 @@ QDBusConnection SystemdAgentControl::manager() {
             QStringLiteral("unix:path=") + privateSocket, m_connectionName);
         if (peer.isConnected()) {
             m_peer = true;
-            connection = peer;
-        } else {
-            QDBusConnection::disconnectFromPeer(m_connectionName);
+            peer.connect(QString(), managerPath, managerInterface, QStringLiteral("JobRemoved"),
+                         this, SLOT(jobRemoved(QDBusMessage)));
+            return peer;
         }
+        QDBusConnection::disconnectFromPeer(m_connectionName);
     }
-    connection.connect(m_peer ? QString() : managerService, managerPath, managerInterface,
-                       QStringLiteral("JobRemoved"), this, SLOT(jobRemoved(QDBusMessage)));
-    // Signals reach a client of the session bus only once it has subscribed.
-    if (!m_peer) {
-        connection.asyncCall(QDBusMessage::createMethodCall(
-            managerService, managerPath, managerInterface, QStringLiteral("Subscribe")));
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!m_subscribed && bus.isConnected()) {
+        // Signals reach a client of the session bus only once it has subscribed.
+        bus.connect(managerService, managerPath, managerInterface, QStringLiteral("JobRemoved"),
+                    this, SLOT(jobRemoved(QDBusMessage)));
+        bus.asyncCall(QDBusMessage::createMethodCall(managerService, managerPath, managerInterface,
+                                                     QStringLiteral("Subscribe")));
+        m_subscribed = true;
     }
-    return connection;
+    return bus;
+}
+
+void SystemdAgentControl::failPendingJobs() {
+    const auto pending = std::exchange(m_pendingJobs, {});
+    for (const auto& then : pending) then(QStringLiteral("disconnected"));
 }
 
 void SystemdAgentControl::call(const QString& method, const QVariantList& arguments, Reply then,
@@ -181,9 +193,11 @@ void SystemdAgentControl::unregisterAgent(std::function<void(bool succeeded)> do
 
 void SystemdAgentControl::runJob(const QString& method,
                                  std::function<void(const QString& result)> then) {
+    ++m_awaitingJobReplies;
     call(
         method, {QString::fromLatin1(unitName), QStringLiteral("replace")},
         [this, then](const QDBusMessage& reply) {
+            --m_awaitingJobReplies;
             if (reply.type() != QDBusMessage::ReplyMessage) {
                 return then(meansNoSuchUnit(reply.errorName()) ? QStringLiteral("no-such-unit")
                                                                : reply.errorName());
@@ -195,6 +209,12 @@ void SystemdAgentControl::runJob(const QString& method,
                 return then(result);
             }
             m_pendingJobs.insert(job, then);
+            // A job whose end is never told (a manager that stops answering) ends here.
+            QTimer::singleShot(jobTimeout, this, [this, job] {
+                const auto waiting = m_pendingJobs.values(job);
+                m_pendingJobs.remove(job);
+                for (const auto& late : waiting) late(QStringLiteral("timeout"));
+            });
         },
         jobTimeout);
 }
@@ -205,13 +225,14 @@ void SystemdAgentControl::jobRemoved(const QDBusMessage& signal) {
     const QString unit = arguments.value(2).toString();
     const QString result = arguments.value(3).toString();
     if (unit != QString::fromLatin1(unitName)) return;
-    if (const auto pending = m_pendingJobs.find(job); pending != m_pendingJobs.end()) {
-        const auto then = pending.value();
-        m_pendingJobs.erase(pending);
-        then(result);
+    if (m_pendingJobs.contains(job)) {
+        const auto waiting = m_pendingJobs.values(job);
+        m_pendingJobs.remove(job);
+        for (const auto& then : waiting) then(result);
         return;
     }
-    m_endedJobs.insert(job, result);
+    // Ended before the reply that names it arrived: kept only while such a reply is awaited.
+    if (m_awaitingJobReplies > 0) m_endedJobs.insert(job, result);
 }
 
 void SystemdAgentControl::openSettings() {

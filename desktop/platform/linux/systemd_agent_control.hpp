@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QHash>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
 
@@ -57,6 +58,8 @@ private:
     // Starts or stops the unit and calls `then` with the job's result ("done" on success).
     void runJob(const QString& method, std::function<void(const QString& result)> then);
     void setStatus(AgentStatus status);
+    // Ends every job still waiting for its end with "disconnected".
+    void failPendingJobs();
 
     QString m_unitFile;
     std::chrono::milliseconds m_answerTimeout;
@@ -65,7 +68,9 @@ private:
     bool m_asking = false;
     bool m_knownByName = false;
     AgentStatus m_status = AgentStatus::notFound;
-    QHash<QString, std::function<void(const QString&)>> m_pendingJobs;
+    bool m_subscribed = false;
+    int m_awaitingJobReplies = 0;
+    QMultiHash<QString, std::function<void(const QString&)>> m_pendingJobs;
     QHash<QString, QString> m_endedJobs;  // ended before their start reply was handled
 };
 
