@@ -1,23 +1,16 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
-#include <memory>
 
+#include "files/folder_listing.hpp"
 #include "files/verified_directory.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 #include "ostrak/uuid.hpp"
 
 namespace ostrak::SafeFiles {
-
-namespace {
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
-};
-}  // namespace
 
 void removeStaleTemporaries(const Path& folder, std::chrono::seconds minimumAge) {
     if (!folder.is_absolute()) return;
@@ -28,14 +21,11 @@ void removeStaleTemporaries(const Path& folder, std::chrono::seconds minimumAge)
         return;  // a folder behind a link is nobody's to clean
     }
     if (!walk->missing.empty()) return;
-    UniqueFd listing = walk->deepest.openForReading();
-    if (!listing) return;
-    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listing.get()));
-    if (!directory) return;
-    listing.release();
+    files::FolderListing listing(walk->deepest);
+    if (!listing.opened()) return;
     const std::time_t cutoff = std::time(nullptr) - minimumAge.count();
-    const int descriptor = ::dirfd(directory.get());
-    while (const dirent* entry = ::readdir(directory.get())) {
+    const int descriptor = listing.descriptor();
+    while (const dirent* entry = listing.next()) {
         // Only names this layer makes: ".ostrak-" and a UUID. A person's ".ostrak-notes" stays.
         const std::string_view name = entry->d_name;
         if (!name.starts_with(".ostrak-") || !Uuid::parse(name.substr(8))) continue;

@@ -15,6 +15,7 @@
 #include <queue>
 #include <system_error>
 
+#include "files/folder_listing.hpp"
 #include "files/guarded_reader.hpp"
 #include "files/paths.hpp"
 #include "files/verified_directory.hpp"
@@ -35,10 +36,6 @@ constexpr std::size_t maximumDocuments = 1000;
 constexpr std::size_t maximumTitleLength = 120;
 constexpr std::int64_t indexReadLimit = 104857600;
 constexpr std::size_t maximumResults = 50;
-
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
-};
 
 bool isHidden(std::string_view name) {
     return name.starts_with('.');
@@ -132,20 +129,11 @@ private:
     // plus the one that exceeds it. False when the folder cannot be listed to the end (a read
     // error is not the end of the folder).
     bool list(const Folder& folder, std::vector<Entry>& entries) const {
-        UniqueFd readable = folder.openForReading();
-        if (!readable) return false;
-        std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(readable.get()));
-        if (!directory) return false;
-        readable.release();
+        files::FolderListing listing(folder);
+        if (!listing.opened()) return false;
         const std::size_t wanted = reachable();
         std::priority_queue<std::string> smallest;  // the greatest kept name on top
-        for (;;) {
-            errno = 0;
-            const dirent* found = ::readdir(directory.get());
-            if (found == nullptr) {
-                if (errno != 0) return false;
-                break;
-            }
+        while (const dirent* found = listing.next()) {
             if (isHidden(found->d_name)) continue;
             if (smallest.size() == wanted) {
                 if (smallest.top() <= found->d_name) continue;
@@ -153,12 +141,13 @@ private:
             }
             smallest.emplace(found->d_name);
         }
+        if (listing.failed()) return false;
         entries.resize(smallest.size());
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
             entry->name = smallest.top();
             smallest.pop();
             struct stat status;
-            if (::fstatat(::dirfd(directory.get()), entry->name.c_str(), &status,
+            if (::fstatat(listing.descriptor(), entry->name.c_str(), &status,
                           AT_SYMLINK_NOFOLLOW) != 0) {
                 entry->error = errno;
             } else {

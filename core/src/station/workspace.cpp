@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "files/folder_listing.hpp"
 #include "files/paths.hpp"
 #include "files/verified_directory.hpp"
 #include "messages.hpp"
@@ -28,28 +29,19 @@ Path rootFor(const Path& location) {
     return paths::standardized(location);
 }
 
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
-};
-
 // Any entry at all, hidden ones included. A location that cannot be listed to the end (a read
 // error halfway through a network folder included) counts as occupied. A location that does
 // not exist yet is free.
 bool isOccupied(const Path& root) {
     auto walk = files::VerifiedDirectory::walk(root);
     if (!walk.missing.empty()) return walk.blockedByFile;
-    UniqueFd listing = walk.deepest.openForReading();
-    if (!listing) return true;
-    std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(listing.get()));
-    if (!directory) return true;
-    listing.release();
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(directory.get());
-        if (entry == nullptr) return errno != 0;
+    files::FolderListing listing(walk.deepest);
+    if (!listing.opened()) return true;
+    while (const dirent* entry = listing.next()) {
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") return true;
     }
+    return listing.failed();
 }
 
 void checkIdentity(const StationConfiguration& station) {
