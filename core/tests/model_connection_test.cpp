@@ -19,11 +19,6 @@ namespace {
 const std::string noAnswer = "服务没有返回有效回答，连接尚未通过验证。";
 const std::string keyMessage = "请先保存 API Key，并允许访问本机钥匙串。";
 
-std::string answer(const std::string& content, const std::string& usage = "") {
-    return R"({"choices":[{"message":{"role":"assistant","content":)" + content + "}}]" +
-           (usage.empty() ? "" : ",\"usage\":" + usage) + "}";
-}
-
 class LoopbackServer {
 public:
     LoopbackServer() {
@@ -33,23 +28,13 @@ public:
                 remember(request);
                 response.status = status;
                 if (status == 302) response.set_header("Location", "/ok");
-                if (!body.empty()) response.set_content(body, "application/json");
+                if (status == 200) response.set_content(body, "application/json");
             });
         };
         reply("/ok", 200,
-              answer("\"plovik连接成功\"", R"({"prompt_tokens":9,"completion_tokens":4})"));
-        reply("/long", 200, answer("\"  " + std::string(598, 'x') + "\""));
-        reply("/no-usage", 200, answer("\"ok\""));
-        reply("/prompt-only", 200, answer("\"ok\"", R"({"prompt_tokens":9})"));
-        reply("/401", 401, R"({"error":"secret details"})");
-        reply("/302", 302, "");
-        reply("/204", 204, "");
-        reply("/empty-choices", 200, R"({"choices":[]})");
-        reply("/null-content", 200, answer("null"));
-        reply("/blank-content", 200, answer("\" \\n \\t \""));
-        reply("/not-json", 200, "<html>hello</html>");
-        std::string huge = answer("\"ok\"");
-        reply("/huge", 200, huge + std::string(1048577 - huge.size(), ' '));
+              R"({"choices":[{"message":{"role":"assistant","content":"plovik连接成功"}}],)"
+              R"("usage":{"prompt_tokens":9,"completion_tokens":4}})");
+        for (const int status : {401, 302, 204}) reply("/" + std::to_string(status), status, "");
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -114,68 +99,49 @@ TEST_F(Connection, SendsExactlyTheFixedRequest) {
     EXPECT_EQ(body, expected);
 }
 
-TEST_F(Connection, ReadsGoodAnswers) {
-    const auto longReply = ModelConnection::exchange(server->url("/long"), "k", "m");
-    EXPECT_EQ(longReply.reply, "  " + std::string(498, 'x'));
-    const auto noUsage = ModelConnection::exchange(server->url("/no-usage"), "k", "m");
-    EXPECT_FALSE(noUsage.inputTokens);
-    EXPECT_FALSE(noUsage.outputTokens);
-    const auto promptOnly = ModelConnection::exchange(server->url("/prompt-only"), "k", "m");
-    EXPECT_EQ(promptOnly.inputTokens, 9);
-    EXPECT_FALSE(promptOnly.outputTokens);
-}
-
+// The redirect is not followed: one request, and its status is the answer.
 TEST_F(Connection, EveryStatusButTwoHundredIsRefused) {
-    EXPECT_EQ(messageOf([] { ModelConnection::exchange(server->url("/401"), "k", "m"); }),
-              "模型服务返回 HTTP 401，请核对授权、模型和服务商余额。");
-    const auto before = server->seen().size();
-    EXPECT_EQ(messageOf([] { ModelConnection::exchange(server->url("/302"), "k", "m"); }),
-              "模型服务返回 HTTP 302，请核对授权、模型和服务商余额。");
-    EXPECT_EQ(server->seen().size(), before + 1);  // the redirect was not followed
-    EXPECT_EQ(messageOf([] { ModelConnection::exchange(server->url("/204"), "k", "m"); }),
-              "模型服务返回 HTTP 204，请核对授权、模型和服务商余额。");
-}
-
-TEST_F(Connection, BadAnswersAreNotAPass) {
-    for (const char* path :
-         {"/empty-choices", "/null-content", "/blank-content", "/not-json", "/huge"}) {
-        EXPECT_EQ(messageOf([&] { ModelConnection::exchange(server->url(path), "k", "m"); }),
-                  noAnswer)
-            << path;
+    for (const int status : {401, 302, 204}) {
+        const auto before = server->seen().size();
+        EXPECT_EQ(
+            messageOf([&] {
+                ModelConnection::exchange(server->url("/" + std::to_string(status)), "k", "m");
+            }),
+            "模型服务返回 HTTP " + std::to_string(status) + "，请核对授权、模型和服务商余额。");
+        EXPECT_EQ(server->seen().size(), before + 1);
     }
 }
 
-TEST_F(Connection, TransportFailuresHaveOneMessage) {
-    const std::string transport = "连接失败或超时。请检查网络和服务商状态。";
-    // Nobody listens on this port any more.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+// A socket listening on a free loopback port, and the URL that reaches it.
+int listenOnLoopback(std::string& url) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(probe);
-    const std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(closed, "k", "m"); }), transport);
-    EXPECT_EQ(messageOf([] { ModelConnection::exchange("ftp://127.0.0.1/x", "k", "m"); }),
-              transport);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    return listener;
 }
 
-// A loopback server of one connection that answers 200 and then writes the body its own way,
-// counting what the peer accepted before it closed the connection.
+TEST_F(Connection, TransportFailuresHaveOneMessage) {
+    std::string closed;
+    ::close(listenOnLoopback(closed));  // nobody listens there any more
+    for (const std::string& url : {closed, std::string("ftp://127.0.0.1/x")}) {
+        EXPECT_EQ(messageOf([&] { ModelConnection::exchange(url, "k", "m"); }),
+                  "连接失败或超时。请检查网络和服务商状态。")
+            << url;
+    }
+}
+
+// A loopback server of one connection that reads the request and then writes its answer its
+// own way, counting what the peer accepted before it closed the connection.
 class RawServer {
 public:
-    explicit RawServer(std::function<void(int client, std::size_t& sent)> body) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    explicit RawServer(std::function<void(int client, std::size_t& sent)> body)
+        : m_listener(listenOnLoopback(m_url)) {
         m_thread = std::thread([this, body] {
             const int client = ::accept(m_listener, nullptr, nullptr);
             char request[4096];
@@ -194,7 +160,6 @@ public:
         if (m_thread.joinable()) m_thread.join();
         return m_sent;
     }
-
     // Writes `data` unless the peer has gone; false once it has.
     static bool write(int client, std::string_view data, std::size_t& sent) {
         const ssize_t written = ::send(client, data.data(), data.size(), MSG_NOSIGNAL);
@@ -204,8 +169,8 @@ public:
     }
 
 private:
-    int m_listener = -1;
     std::string m_url;
+    int m_listener;
     std::thread m_thread;
     std::size_t m_sent = 0;
 };
@@ -241,21 +206,19 @@ TEST_F(Connection, ATricklingServerMeetsTheOverallLimit) {
     EXPECT_LT(elapsed, std::chrono::seconds(40));
 }
 
+// Valid identifiers get as far as the keyring, which holds no key for a new station.
 TEST(ModelIdentifier, IsCheckedBeforeTheKeyring) {
+    const std::string invalid = "请填写有效的模型标识。";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", invalid},           {std::string(101, 'a'), invalid},
+        {"deep seek", invalid},  {"glm-4.7\n", invalid},
+        {"a+b", invalid},        {"模型", invalid},
+        {" glm", invalid},       {std::string(100, 'a'), keyMessage},
+        {"glm-4.7", keyMessage}, {"org/model:v1_2", keyMessage}};
     const Uuid station = Uuid::random();
-    for (const std::string& model :
-         {std::string(""), std::string(101, 'a'), std::string("deep seek"),
-          std::string("glm-4.7\n"), std::string("a+b"), std::string("模型"), std::string(" glm")}) {
+    for (const auto& [model, message] : cases) {
         EXPECT_EQ(messageOf([&] { ModelConnection::test(ModelProvider::zhipu, model, station); }),
-                  "请填写有效的模型标识。")
-            << model;
-    }
-    // Valid identifiers get as far as the keyring, which holds no key for a new station.
-    for (const std::string& model : {std::string("deepseek-chat"), std::string("glm-4.7"),
-                                     std::string(100, 'a'), std::string("org/model:v1_2")}) {
-        EXPECT_EQ(
-            messageOf([&] { ModelConnection::test(ModelProvider::deepseek, model, station); }),
-            keyMessage)
+                  message)
             << model;
     }
 }

@@ -9,117 +9,101 @@
 namespace ostrak {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::entries;
 using testing::modeOf;
 using testing::readFile;
 using testing::TempDir;
+using testing::TempHome;
 using testing::writeFile;
 
 const std::string nameMessage = "名字请使用 1–48 个字，不含换行或控制字符。";
+const std::string occupied = "该目录已有资料。请打开已有工作站，或选择一个空目录。";
 
-std::string repeat(const std::string& piece, int times) {
+std::string repeat(const std::string& piece, std::size_t times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += piece;
+    for (std::size_t i = 0; i < times; ++i) out += piece;
     return out;
 }
 
-TEST(ValidName, CountsUserPerceivedCharacters) {
-    EXPECT_EQ(Workspace::validName(repeat("知", 48)), repeat("知", 48));
-    EXPECT_EQ(messageOf([] { Workspace::validName(repeat("知", 49)); }), nameMessage);
-    // An emoji with a skin-tone modifier is two scalars and eight bytes, yet one character.
-    EXPECT_EQ(Workspace::validName(repeat("👍🏽", 48)), repeat("👍🏽", 48));
-    EXPECT_EQ(messageOf([] { Workspace::validName(repeat("👍🏽", 49)); }), nameMessage);
-    // A family emoji is also one character, but its zero-width joiners are format characters.
-    EXPECT_EQ(messageOf([] { Workspace::validName("👨‍👩‍👧"); }), nameMessage);
-}
-
-TEST(ValidName, TrimsAndRefusesControlAndFormatCharacters) {
+// Names are counted in user-perceived characters: an emoji with a skin tone is one.
+TEST(ValidName, TrimsAndCountsCharactersAndRefusesControlAndFormatCharacters) {
     EXPECT_EQ(Workspace::validName("  书房 \n"), "书房");
-    EXPECT_EQ(Workspace::validName("\u3000ab\u00a0"), "ab");
-    for (const char* bad : {"", "   ", "\n\t", "a\nb", "a\tb", "a\u200db", "a\u200bb", "\ufeffab",
-                            "a\x01z", "\xff\xfe"}) {
+    EXPECT_EQ(Workspace::validName("\u3000my station\u00a0"), "my station");
+    EXPECT_EQ(Workspace::validName(repeat("知", 48)), repeat("知", 48));
+    EXPECT_EQ(Workspace::validName(repeat("👍🏽", 48)), repeat("👍🏽", 48));
+    for (const std::string& bad :
+         {repeat("知", 49), repeat("👍🏽", 49), std::string("👨‍👩‍👧"),
+          std::string(""), std::string("\n\t"), std::string("a\nb"), std::string("a\u200bb"),
+          std::string("\ufeffab"), std::string("a\x01z"), std::string("\xff\xfe")}) {
         EXPECT_EQ(messageOf([&] { Workspace::validName(bad); }), nameMessage) << bad;
     }
-    EXPECT_EQ(Workspace::validName("my station"), "my station");
 }
 
 TEST(Create, MakesAPrivateWorkstationWithEveryDirectory) {
     TempDir dir;
     const auto workspace = Workspace::create(dir / "new/parents/station", "  研究站 ");
-    EXPECT_EQ(workspace.root(), dir / "new/parents/station");
     EXPECT_EQ(workspace.configuration().name, "研究站");
     EXPECT_EQ(workspace.configuration().schema, 1);
     EXPECT_NE(workspace.configuration().id, workspace.configuration().ownerID);
-    for (const char* level : {"new", "new/parents", "new/parents/station"}) {
-        EXPECT_EQ(modeOf(dir / level), 0700u) << level;
-    }
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
     const auto required = workspace.requiredDirectories();
     ASSERT_EQ(required.size(), 14u);
-    EXPECT_EQ(required[0],
-              "users/" + workspace.configuration().ownerID.text() + "/knowledge/inbox");
+    EXPECT_EQ(workspace.root() / required[0], workspace.knowledgeURL() / "inbox");
     EXPECT_EQ(required.back(), "backups");
     for (const auto& relative : required) {
         EXPECT_EQ(modeOf(workspace.root() / relative), 0700u) << relative;
     }
     EXPECT_EQ(workspace.knowledgeURL(),
               workspace.root() / "users" / workspace.configuration().ownerID.text() / "knowledge");
-    EXPECT_EQ(modeOf(workspace.root() / "station.json"), 0600u);
-}
-
-TEST(Create, TakesAnEmptyOpenDirectoryAndMakesItPrivate) {
-    TempDir dir;
-    std::filesystem::create_directory(dir / "empty");
+    // An empty folder open to others is taken and made private.
+    fs::create_directory(dir / "empty");
     ::chmod((dir / "empty").c_str(), 0755);
     Workspace::create(dir / "empty/", "站");
     EXPECT_EQ(modeOf(dir / "empty"), 0700u);
 }
 
-TEST(Create, RefusesOccupiedLocationsAndTouchesNothing) {
+TEST(Create, RefusesLocationsItCannotTakeAndTouchesNothing) {
     TempDir dir;
-    const std::string occupied = "该目录已有资料。请打开已有工作站，或选择一个空目录。";
-    std::filesystem::create_directory(dir / "hidden");
+    fs::create_directory(dir / "hidden");
     writeFile(dir / "hidden/.directory", "view settings");
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "hidden", "站"); }), occupied);
-    EXPECT_EQ(entries(dir / "hidden"), std::vector<std::string>{".directory"});
     writeFile(dir / "file", "x");
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "file", "站"); }), occupied);
     Workspace::create(dir / "twice", "站");
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "twice", "站"); }), occupied);
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "bad-name", "\n"); }), nameMessage);
-    EXPECT_FALSE(std::filesystem::exists(dir / "bad-name"));
-}
-
-TEST(Create, RefusesLocationsThatCannotBeStored) {
-    TempDir dir;
+    fs::create_directory_symlink(dir.path(), dir / "link");
     const std::string unusable = "请选择用户目录中的数据位置。";
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "bad\xff\xfe", "站"); }), unusable);
-    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "bad\xff\xfe"); }), unusable);
-    EXPECT_EQ(messageOf([&] { Workspace::create("relative/place", "站"); }), unusable);
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{});
-    std::filesystem::create_directory_symlink(dir.path(), dir / "link");
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "link/station", "站"); }),
-              "数据路径不能经过符号链接，请选择真实目录。");
+    const std::pair<Path, std::string> refused[] = {
+        {dir / "hidden", occupied},
+        {dir / "file", occupied},
+        {dir / "twice", occupied},
+        {dir / "bad\xff\xfe", unusable},
+        {"relative/place", unusable},
+        {dir / "link/station", "数据路径不能经过符号链接，请选择真实目录。"}};
+    for (const auto& [path, message] : refused) {
+        EXPECT_EQ(messageOf([&] { Workspace::create(path, "站"); }), message) << path;
+    }
+    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "bad-name", "\n"); }), nameMessage);
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"file", "hidden", "link", "twice"}));
+    EXPECT_EQ(entries(dir / "hidden"), std::vector<std::string>{".directory"});
 }
 
-TEST(Open, ReopensWithoutWritingAndRestoresMissingDirectories) {
+TEST(Open, ReopensAndRestoresOnlyWhenAsked) {
     TempDir dir;
     const auto created = Workspace::create(dir / "station", "站");
-    std::filesystem::remove(dir / "station/system/logs");
+    fs::remove(dir / "station/system/logs");
     const auto opened = Workspace::open(dir / "station/./");
-    EXPECT_FALSE(std::filesystem::exists(dir / "station/system/logs"));
+    EXPECT_FALSE(fs::exists(dir / "station/system/logs"));
     EXPECT_EQ(opened.root(), created.root());
     EXPECT_EQ(opened.configuration().id, created.configuration().id);
     opened.ensureDirectories();
     EXPECT_EQ(modeOf(dir / "station/system/logs"), 0700u);
-}
-
-TEST(Open, RefusesAWorkstationOpenToOthers) {
-    TempDir dir;
-    Workspace::create(dir / "station", "站");
-    ::chmod((dir / "station").c_str(), 0755);
-    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
+    // A copy keeps its identity; a folder open to others is refused and left as it is.
+    fs::copy(dir / "station", dir / "copy", fs::copy_options::recursive);
+    ::chmod((dir / "copy").c_str(), 0755);
+    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "copy"); }),
               "工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。");
-    EXPECT_EQ(modeOf(dir / "station"), 0755u);
+    EXPECT_EQ(modeOf(dir / "copy"), 0755u);
+    ::chmod((dir / "copy").c_str(), 0700);
+    EXPECT_EQ(Workspace::open(dir / "copy").configuration().id, created.configuration().id);
 }
 
 TEST(Open, ChecksTheIdentityInOrder) {
@@ -128,33 +112,26 @@ TEST(Open, ChecksTheIdentityInOrder) {
     const auto identity = dir / "station/station.json";
     const std::string a = "6F2D5C1A-0000-4000-8000-000000000001";
     const std::string b = "6F2D5C1A-0000-4000-8000-000000000002";
-    auto station = [&](const std::string& schema, const std::string& id, const std::string& name) {
-        return R"({"createdAt":1,"id":")" + id + R"(","name":)" + name + R"(,"ownerID":")" + b +
+    const auto station = [&](const std::string& schema, const std::string& id,
+                             const std::string& name) {
+        return R"({"createdAt":1,"id":")" + id + R"(","name":")" + name + R"(","ownerID":")" + b +
                R"(","schema":)" + schema + "}";
     };
-    for (const char* schema : {"2", "0"}) {
-        writeFile(identity, station(schema, a, "\"站\""));
-        EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
-                  "此工作站由其他版本创建，请使用兼容版本打开。");
+    const std::string other = "此工作站由其他版本创建，请使用兼容版本打开。";
+    const std::pair<std::string, std::string> cases[] = {
+        {station("2", a, "站"), other},
+        {station("0", a, "站"), other},
+        {station("1", b, "\\n"), nameMessage},
+        {station("1", b, "站"), "工作站身份损坏，已保留原始资料。"},
+        {station("1", a, "  站  "), noError}};
+    for (const auto& [content, message] : cases) {
+        writeFile(identity, content);
+        EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }), message) << content;
     }
-    writeFile(identity, station("1", b, "\"\\n\""));
-    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }), nameMessage);
-    writeFile(identity, station("1", b, "\"站\""));
-    EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
-              "工作站身份损坏，已保留原始资料。");
-    writeFile(identity, station("1", a, "\"  站  \""));
     EXPECT_EQ(Workspace::open(dir / "station").configuration().name, "  站  ");
-    std::filesystem::remove(identity);
+    fs::remove(identity);
     EXPECT_EQ(messageOf([&] { Workspace::open(dir / "station"); }),
               "文件无法读取，请检查目录和权限。");
-}
-
-TEST(Open, ACopiedWorkstationKeepsItsIdentity) {
-    TempDir dir;
-    const auto original = Workspace::create(dir / "station", "站");
-    std::filesystem::copy(dir / "station", dir / "copy", std::filesystem::copy_options::recursive);
-    ::chmod((dir / "copy").c_str(), 0700);
-    EXPECT_EQ(Workspace::open(dir / "copy").configuration().id, original.configuration().id);
 }
 
 TEST(Rename, RewritesOnlyTheName) {
@@ -162,8 +139,8 @@ TEST(Rename, RewritesOnlyTheName) {
     auto workspace = Workspace::create(dir / "station", "站");
     const auto before = workspace.configuration();
     workspace.rename(" 新名字 ");
-    EXPECT_EQ(workspace.configuration().name, "新名字");
     const auto stored = Workspace::open(dir / "station").configuration();
+    EXPECT_EQ(workspace.configuration().name, "新名字");
     EXPECT_EQ(stored.name, "新名字");
     EXPECT_EQ(stored.id, before.id);
     EXPECT_EQ(stored.ownerID, before.ownerID);
@@ -171,6 +148,79 @@ TEST(Rename, RewritesOnlyTheName) {
     EXPECT_EQ(messageOf([&] { workspace.rename("a\tb"); }), nameMessage);
     EXPECT_EQ(workspace.configuration().name, "新名字");
     EXPECT_EQ(entries(dir / "station").size(), 7u);  // no temporary file left behind
+}
+
+TEST(Notes, WritesANewPrivateFileWithTheTitleLine) {
+    TempDir dir;
+    const auto workspace = Workspace::create(dir / "station", "站");
+    const Path note = workspace.writeNote("  # 周报 ", "\n第一行\n\n");
+    EXPECT_EQ(note.parent_path(), workspace.knowledgeURL() / "notes");
+    EXPECT_EQ(note.stem().native(), Uuid::parse(note.stem().native())->text());
+    EXPECT_EQ(note.extension(), ".md");
+    EXPECT_EQ(readFile(note), "# # 周报\n\n\n第一行\n\n\n");
+    EXPECT_EQ(modeOf(note), 0600u);
+    EXPECT_NE(workspace.writeNote("  # 周报 ", "\n第一行\n\n"), note);
+}
+
+// Limits count UTF-8 bytes; the whole note is the body and 6 bytes of "# t\n\n" and "\n".
+TEST(Notes, ChecksTitleThenBodyThenTheWholeNote) {
+    TempDir dir;
+    const auto workspace = Workspace::create(dir / "station", "站");
+    const std::string body = "笔记内容不能为空，且不超过 256 KB。";
+    const std::string whole = "包含标题的完整笔记不能超过 256 KB。";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"", "正文", nameMessage},
+        {"\n", " \n ", nameMessage},
+        {"标题", " \n\t\u3000", body},
+        {"t", repeat("知", 87382), body},  // 262,146 bytes in far fewer characters
+        {"t", std::string(262144, 'x'), whole},
+        {"t", std::string(262139, 'x'), whole}};
+    for (const auto& [title, text, message] : cases) {
+        EXPECT_EQ(messageOf([&] { workspace.writeNote(title, text); }), message) << title;
+    }
+    EXPECT_TRUE(entries(workspace.knowledgeURL() / "notes").empty());
+    EXPECT_EQ(fs::file_size(workspace.writeNote("t", std::string(262138, 'x'))), 262144u);
+    fs::remove_all(workspace.knowledgeURL() / "notes");
+    EXPECT_EQ(messageOf([&] { workspace.writeNote("标题", "正文"); }),
+              "目标目录不可写或不属于当前用户。");
+    EXPECT_FALSE(fs::exists(workspace.knowledgeURL() / "notes"));
+}
+
+TEST(Pointer, FollowsTheDataHomeOfTheUser) {
+    TempHome home;
+    EXPECT_EQ(Installation::supportDirectory(), home.path() / ".local/share/PlovikWorkstation");
+    ::setenv("XDG_DATA_HOME", "relative/data", 1);
+    EXPECT_EQ(Installation::supportDirectory(), home.path() / ".local/share/PlovikWorkstation");
+    ::setenv("XDG_DATA_HOME", (home.path() / "xdg").c_str(), 1);
+    EXPECT_EQ(Installation::supportDirectory(), home.path() / "xdg/PlovikWorkstation");
+    EXPECT_FALSE(fs::exists(home.path() / "xdg"));
+}
+
+TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
+    TempHome home;
+    TempDir dir;
+    EXPECT_FALSE(Installation::hasSavedWorkspace());
+    const auto created = Workspace::create(dir / "first", "站");
+    Installation::save(created);
+    EXPECT_EQ(modeOf(Installation::supportDirectory()), 0700u);
+    EXPECT_EQ(Installation::load().configuration().id, created.configuration().id);
+    const auto pointer = Installation::supportDirectory() / "installation.json";
+    const std::string saved = readFile(pointer);
+    // Another workstation now stands where the pointer leads, then none.
+    fs::rename(dir / "first", dir / "moved");
+    Workspace::create(dir / "first", "站");
+    EXPECT_EQ(messageOf([] { Installation::load(); }), "工作站身份发生变化，已停止自动连接。");
+    EXPECT_EQ(readFile(pointer), saved);
+    fs::remove_all(dir / "first");
+    EXPECT_EQ(messageOf([] { Installation::load(); }), "工作站数据目录必须属于当前系统用户。");
+    writeFile(pointer, "{\"root\": 5}");
+    EXPECT_TRUE(Installation::hasSavedWorkspace());
+    EXPECT_EQ(messageOf([] { Installation::load(); }),
+              "工作站文件格式有误。原始资料已保留，请勿重新初始化。");
+    writeFile(pointer, std::string(8193, ' '));
+    EXPECT_EQ(messageOf([] { Installation::load(); }), "文件类型、归属或大小不符合工作站要求。");
+    fs::remove(pointer);
+    EXPECT_EQ(messageOf([] { Installation::load(); }), "文件无法读取，请检查目录和权限。");
 }
 
 }  // namespace

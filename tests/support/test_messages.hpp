@@ -7,14 +7,17 @@
 
 namespace ostrak {
 
-// The message of the OstrakError an action throws, or a marker when it throws none.
+// What messageOf gives for an action that throws no OstrakError.
+inline const std::string noError = "(no OstrakError)";
+
+// The message of the OstrakError an action throws, or noError when it throws none.
 inline std::string messageOf(const std::function<void()>& action) {
     try {
         action();
     } catch (const OstrakError& error) {
         return error.message();
     }
-    return "(no OstrakError)";
+    return noError;
 }
 
 }  // namespace ostrak
