@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "ostrak/core.hpp"
-#include "temp_dir.hpp"
+#include "station.hpp"
 #include "test_messages.hpp"
 
 namespace ostrak {
@@ -20,19 +20,15 @@ TEST(Freshness, IsJudgedFromMinusFiveToUnderTwentySeconds) {
     EXPECT_FALSE(stopped.isFresh(Timestamp::now()));
 }
 
-class HeartbeatTest : public ::testing::Test {
-protected:
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
-    Path file = workspace.root() / "system/state/heartbeat.json";
-};
+class HeartbeatTest : public ::testing::Test, protected testing::Station {};
 
 TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
     ServiceHeartbeat heartbeat{
         workspace.configuration().id, Timestamp{123.5}, 42, 7, 2, std::nullopt};
     workspace.saveHeartbeat(heartbeat);
-    EXPECT_EQ(readFile(file).find("issue"), std::string::npos);  // omitted when there is none
-    EXPECT_EQ(testing::modeOf(file), 0600u);
+    EXPECT_EQ(readFile(heartbeatFile).find("issue"),
+              std::string::npos);  // omitted when there is none
+    EXPECT_EQ(testing::modeOf(heartbeatFile), 0600u);
     const auto back = workspace.heartbeat();
     EXPECT_EQ(std::tie(back.pid, back.indexed, back.skipped), std::make_tuple(42, 7, 2));
     EXPECT_EQ(back.timestamp, Timestamp{123.5});
@@ -41,15 +37,15 @@ TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
     workspace.saveHeartbeat(heartbeat);
     EXPECT_EQ(workspace.heartbeat().issue, heartbeat.issue);
     const std::string id = workspace.configuration().id.text();
-    writeFile(file, R"({"indexed":1,"issue":null,"pid":5,"skipped":0,"stationID":")" + id +
-                        R"(","timestamp":10,"extra":true})");
+    writeFile(heartbeatFile, R"({"indexed":1,"issue":null,"pid":5,"skipped":0,"stationID":")" + id +
+                                 R"(","timestamp":10,"extra":true})");
     EXPECT_FALSE(workspace.heartbeat().issue);
     const std::pair<std::string, std::string> refused[] = {
         {R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})",
          "工作站文件格式有误。原始资料已保留，请勿重新初始化。"},
         {std::string(4097, ' '), "文件类型、归属或大小不符合工作站要求。"}};
     for (const auto& [content, message] : refused) {
-        writeFile(file, content);
+        writeFile(heartbeatFile, content);
         EXPECT_EQ(messageOf([&] { workspace.heartbeat(); }), message);
     }
     workspace.saveHeartbeat({Uuid::random(), Timestamp::now(), 42, 0, 0, std::nullopt});

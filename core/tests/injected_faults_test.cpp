@@ -3,22 +3,20 @@
 // fstat (a file that grows after it was measured), readdir (a listing that fails halfway, as a
 // network file system can; a folder moved while it is listed) and uuid_generate_random (a
 // temporary name known in advance).
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <vector>
-
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
-#include "test_messages.hpp"
-
-#include <dirent.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <utility>
+#include <vector>
+
+#include "ostrak/core.hpp"
+#include "temp_dir.hpp"
+#include "test_messages.hpp"
 
 extern "C" int __real_fsync(int descriptor);
 extern "C" int __real_fstat(int descriptor, struct stat* status);
@@ -27,17 +25,12 @@ extern "C" void __real_uuid_generate_random(unsigned char* out);
 
 namespace {
 
-struct Flushed {
-    dev_t device;
-    ino_t inode;
-    bool directory;
-};
-std::vector<Flushed> flushed;
-int readdirCallsBeforeFailure = -1;    // negative: never fail
-std::function<void(DIR*)> onReaddir;   // sees every listing step while set
-bool predictableUuids = false;         // every new UUID is 11111111-...
-std::function<void()> afterFileFlush;  // runs once, after the next fsync of a file
-bool understateSizes = false;          // fstat reports regular files as one byte long
+std::vector<std::pair<ino_t, bool>> flushed;  // inode, and whether it is a directory
+int readdirCallsBeforeFailure = -1;           // negative: never fail
+std::function<void(DIR*)> onReaddir;          // sees every listing step while set
+bool predictableUuids = false;                // every new UUID is 11111111-...
+std::function<void()> afterFileFlush;         // runs once, after the next fsync of a file
+bool understateSizes = false;                 // fstat reports regular files as one byte long
 
 }  // namespace
 
@@ -59,7 +52,7 @@ extern "C" dirent* __wrap_readdir(DIR* directory) {
 extern "C" int __wrap_fsync(int descriptor) {
     struct stat status {};
     if (::fstat(descriptor, &status) == 0) {
-        flushed.push_back({status.st_dev, status.st_ino, S_ISDIR(status.st_mode)});
+        flushed.emplace_back(status.st_ino, S_ISDIR(status.st_mode));
     }
     const int result = __real_fsync(descriptor);
     if (afterFileFlush && S_ISREG(status.st_mode)) std::exchange(afterFileFlush, nullptr)();
@@ -75,6 +68,10 @@ extern "C" int __wrap_fstat(int descriptor, struct stat* status) {
 namespace ostrak {
 namespace {
 
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::writeFile;
+
 // After the file's data is flushed and the new name published, the directory holding the name
 // is flushed too, so the saved file survives a power loss.
 TEST(InjectedFaults, FlushesTheFileThenItsDirectory) {
@@ -82,15 +79,12 @@ TEST(InjectedFaults, FlushesTheFileThenItsDirectory) {
         testing::TempDir dir;
         flushed.clear();
         SafeFiles::writeData("content", dir / "file", exclusive);
-        struct stat file {
+        struct stat data {
         }, directory{};
-        ::stat((dir / "file").c_str(), &file);
+        ::stat((dir / "file").c_str(), &data);
         ::stat(dir.path().c_str(), &directory);
-        ASSERT_EQ(flushed.size(), 2u);
-        EXPECT_EQ(flushed[0].inode, file.st_ino);
-        EXPECT_FALSE(flushed[0].directory);
-        EXPECT_EQ(flushed[1].inode, directory.st_ino);
-        EXPECT_TRUE(flushed[1].directory);
+        EXPECT_EQ(flushed, (std::vector<std::pair<ino_t, bool>>{{data.st_ino, false},
+                                                                {directory.st_ino, true}}));
     }
 }
 
@@ -102,8 +96,7 @@ TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
     Workspace workspace = Workspace::create(dir / "station", "站");
     for (int i = 0; i < 5; ++i) workspace.writeNote("笔记" + std::to_string(i), "内容");
     workspace.rebuildIndex();
-    const std::string stored =
-        testing::readFile(workspace.root() / "system/indexes/knowledge.json");
+    const std::string stored = readFile(workspace.root() / "system/indexes/knowledge.json");
     workspace.writeNote("新笔记", "内容");
 
     for (const int calls : {0, 3}) {
@@ -113,45 +106,45 @@ TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
         EXPECT_TRUE(message == "知识库目录无法读取。" ||
                     message == "部分知识目录无法读取，索引未更新。")
             << message;
-        EXPECT_EQ(testing::readFile(workspace.root() / "system/indexes/knowledge.json"), stored);
+        EXPECT_EQ(readFile(workspace.root() / "system/indexes/knowledge.json"), stored);
     }
 
-    std::filesystem::create_directory(dir / "occupied");  // empty, but the listing fails
+    fs::create_directory(dir / "occupied");  // empty, but the listing fails
     readdirCallsBeforeFailure = 0;
     EXPECT_EQ(messageOf([&] { Workspace::create(dir / "occupied", "站"); }),
               "该目录已有资料。请打开已有工作站，或选择一个空目录。");
     readdirCallsBeforeFailure = -1;
-    EXPECT_FALSE(std::filesystem::exists(dir / "occupied/station.json"));
+    EXPECT_FALSE(fs::exists(dir / "occupied/station.json"));
 }
 
 // Someone who guesses the next temporary name and plants it, as a hard link to another file of
 // the user, gets no write through it: the temporary file is created exclusively.
 TEST(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
     testing::TempDir dir;
-    testing::writeFile(dir / "victim", "precious");
+    writeFile(dir / "victim", "precious");
     predictableUuids = true;
     const std::string planted = ".ostrak-" + Uuid::random().text();
-    std::filesystem::create_hard_link(dir / "victim", dir / planted);
+    fs::create_hard_link(dir / "victim", dir / planted);
     EXPECT_EQ(messageOf([&] { SafeFiles::writeData("overwritten", dir / "data", false); }),
               "无法创建临时文件。");
     predictableUuids = false;
-    EXPECT_EQ(testing::readFile(dir / "victim"), "precious");
-    EXPECT_FALSE(std::filesystem::exists(dir / "data"));
+    EXPECT_EQ(readFile(dir / "victim"), "precious");
+    EXPECT_FALSE(fs::exists(dir / "data"));
 }
 
 // A link planted at the destination while the data is written is refused, not written over or
 // through; a file that grew past the limit after it was measured is refused when read.
 TEST(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
     testing::TempDir dir;
-    testing::writeFile(dir / "elsewhere", "keep");
-    afterFileFlush = [&] { std::filesystem::create_symlink(dir / "elsewhere", dir / "data"); };
+    writeFile(dir / "elsewhere", "keep");
+    afterFileFlush = [&] { fs::create_symlink(dir / "elsewhere", dir / "data"); };
     EXPECT_EQ(messageOf([&] { SafeFiles::writeData("new", dir / "data", false); }),
               "数据路径不能经过符号链接，请选择真实目录。");
     afterFileFlush = nullptr;
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "data"));
-    EXPECT_EQ(testing::readFile(dir / "elsewhere"), "keep");
+    EXPECT_TRUE(fs::is_symlink(dir / "data"));
+    EXPECT_EQ(readFile(dir / "elsewhere"), "keep");
 
-    testing::writeFile(dir / "grown", std::string(11, 'x'));
+    writeFile(dir / "grown", std::string(11, 'x'));
     understateSizes = true;  // as if measured before it grew
     EXPECT_EQ(messageOf([&] { SafeFiles::readData(dir / "grown", 10); }), "文件超过读取限制。");
     understateSizes = false;
@@ -164,14 +157,14 @@ TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     testing::TempDir dir;
     Workspace workspace = Workspace::create(dir / "station", "站");
     const Path inbox = workspace.knowledgeURL() / "inbox";
-    std::filesystem::create_directories(inbox / "deep");
-    testing::writeFile(inbox / "deep/a.md", "deep");
-    testing::writeFile(inbox / "z.md", "inbox note");
-    std::filesystem::create_directories(dir / "outside");
-    testing::writeFile(dir / "outside/z.md", "secret outside");
+    fs::create_directories(inbox / "deep");
+    writeFile(inbox / "deep/a.md", "deep");
+    writeFile(inbox / "z.md", "inbox note");
+    fs::create_directories(dir / "outside");
+    writeFile(dir / "outside/z.md", "secret outside");
     // Around the outside folder the names go on as in the knowledge folder, so a walk that
     // took it for the inbox would finish without noticing anything.
-    std::filesystem::create_directories(dir / "notes");
+    fs::create_directories(dir / "notes");
     // While the walk lists "deep", "deep" moves into the outside folder.
     struct stat deep {};
     ASSERT_EQ(::stat((inbox / "deep").c_str(), &deep), 0);
@@ -180,16 +173,13 @@ TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
         struct stat status {};
         if (moved || ::fstat(::dirfd(listed), &status) != 0 || status.st_ino != deep.st_ino) return;
         moved = true;
-        std::filesystem::rename(inbox / "deep", dir / "outside/deep");
+        fs::rename(inbox / "deep", dir / "outside/deep");
     };
-    std::string message;
-    try {
+    const std::string message = messageOf([&] {
         for (const auto& document : workspace.rebuildIndex().documents) {
             EXPECT_EQ(document.text.find("secret"), std::string::npos) << document.relativePath;
         }
-    } catch (const OstrakError& error) {
-        message = error.message();
-    }
+    });
     onReaddir = nullptr;
     EXPECT_TRUE(moved);
     EXPECT_EQ(message, "部分知识目录无法读取，索引未更新。");

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ostrak/core.hpp"
-#include "temp_dir.hpp"
+#include "station.hpp"
 #include "test_messages.hpp"
 
 namespace ostrak {
@@ -57,20 +57,8 @@ TEST(IndexFormat, RoundTripsThroughTwoIndependentParsers) {
     EXPECT_NE(bytes.find("x\\/x"), std::string::npos);
 }
 
-class KnowledgeIndexTest : public ::testing::Test {
+class KnowledgeIndexTest : public ::testing::Test, protected testing::Station {
 protected:
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
-    Path knowledge = workspace.knowledgeURL();
-    Path indexFile = workspace.root() / "system/indexes/knowledge.json";
-
-    std::string relative(const std::string& inKnowledge) const {
-        return "users/" + workspace.configuration().ownerID.text() + "/knowledge/" + inKnowledge;
-    }
-    void put(const std::string& inKnowledge, const std::string& content) const {
-        fs::create_directories((knowledge / inKnowledge).parent_path());
-        writeFile(knowledge / inKnowledge, content);
-    }
     std::vector<std::string> paths(const KnowledgeIndex& index) const {
         std::vector<std::string> out;
         for (const auto& document : index.documents) out.push_back(document.relativePath);
@@ -211,8 +199,8 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
         EXPECT_EQ(failureOfRebuild(), "部分知识目录无法读取，索引未更新。");
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0700);
     }
-    if (const char* foreign = std::getenv("OSTRAK_TEST_FOREIGN_FILE");
-        foreign && !testing::runningAsRoot()) {
+    if (const auto foreign = testing::environmentValue("OSTRAK_TEST_FOREIGN_FILE");
+        !foreign.empty() && !testing::runningAsRoot()) {
         fs::create_hard_link(foreign, knowledge / "notes/foreign.md");
         EXPECT_EQ(failureOfRebuild(), "文件类型、归属或大小不符合工作站要求。");
         fs::remove(knowledge / "notes/foreign.md");

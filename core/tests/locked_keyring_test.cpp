@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
 
-#include <cstdlib>
-
 #include "ostrak/core.hpp"
+#include "temp_dir.hpp"
 #include "test_messages.hpp"
 
 namespace ostrak {
@@ -28,8 +27,8 @@ int storedItems(SecretService* service, const Uuid& station) {
 }
 
 TEST(LockedKeyring, EveryOperationRefusesAndTheItemStays) {
-    const char* own = std::getenv("OSTRAK_TEST_OWN_KEYRING");
-    if (own == nullptr || std::string(own) != "1") GTEST_SKIP() << "needs own_keyring.sh";
+    if (testing::environmentValue("OSTRAK_TEST_OWN_KEYRING") != "1")
+        GTEST_SKIP() << "own_keyring.sh";
     const Uuid station = Uuid::random();
     ModelKeychain::save("sk-old-key-123", station, ModelProvider::deepseek);
 

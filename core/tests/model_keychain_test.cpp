@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ostrak/core.hpp"
+#include "temp_dir.hpp"
 #include "test_messages.hpp"
 
 namespace ostrak {
@@ -16,12 +17,8 @@ const std::string keyMessage = "请先保存 API Key，并允许访问本机钥�
 class Keychain : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto flag = [](const char* name) {
-            const char* value = std::getenv(name);
-            return std::string(value ? value : "");
-        };
-        if (flag("OSTRAK_TEST_PRIVATE_KEYRING") != "1") {
-            if (flag("CI") == "true") FAIL() << "scripts/test must provide a private keyring";
+        if (testing::environmentValue("OSTRAK_TEST_PRIVATE_KEYRING") != "1") {
+            if (testing::environmentValue("CI") == "true") FAIL() << "no private keyring under CI";
             GTEST_SKIP() << "no private Secret Service (scripts/test starts one)";
         }
     }

@@ -9,7 +9,7 @@
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"
-#include "temp_dir.hpp"
+#include "station.hpp"
 
 namespace ostrak {
 namespace {
@@ -25,23 +25,12 @@ const std::string startupLine = "plovik后台启动失败，请在管理 APP 中
 const std::string writeLine = "工作站状态写入失败。\n";
 const std::string indexingIssue = "知识索引失败。请在 APP 中检查数据位置和权限。";
 
-class ServiceProgram : public ::testing::Test {
+class ServiceProgram : public ::testing::Test, protected testing::Station {
 protected:
     testing::TempHome home;
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
-    Path heartbeatFile = workspace.root() / "system/state/heartbeat.json";
-    Path indexFile = workspace.root() / "system/indexes/knowledge.json";
 
     std::vector<std::string> rootArguments(const char* mode) const {
         return {"--root", workspace.root().native(), mode};
-    }
-    std::optional<ServiceHeartbeat> heartbeat() const {
-        try {
-            return workspace.heartbeat();
-        } catch (...) {
-            return std::nullopt;
-        }
     }
     bool freshHeartbeatFrom(pid_t pid) const {
         const auto current = heartbeat();
@@ -51,8 +40,7 @@ protected:
     void fillKnowledge(int count, const std::string& tag = "") const {
         const std::string body(16 * 1024 - 64, 'x');
         for (int i = 0; i < count; ++i) {
-            testing::writeFile(
-                workspace.knowledgeURL() / "notes" / (tag + std::to_string(i) + ".md"),
+            put("notes/" + tag + std::to_string(i) + ".md",
                 "# 笔记 " + std::to_string(i) + "\n" + body);
         }
     }

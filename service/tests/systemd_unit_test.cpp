@@ -10,7 +10,7 @@
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"
-#include "temp_dir.hpp"
+#include "station.hpp"
 
 namespace ostrak {
 namespace {
@@ -21,11 +21,6 @@ using testing::eventually;
 using testing::runToEnd;
 
 const std::string unitName = "cn.trenzo.workstation.agent.service";
-
-bool privateManager() {
-    const char* flag = std::getenv("OSTRAK_TEST_PRIVATE_SYSTEMD");
-    return flag != nullptr && std::string(flag) == "1";
-}
 
 testing::Finished systemctl(const std::vector<std::string>& arguments) {
     std::vector<std::string> all{"--user"};
@@ -38,73 +33,58 @@ testing::Finished systemctl(const std::vector<std::string>& arguments) {
 // before that makes `enable --now` fail; scripts/uninstall then takes away every installed file
 // and the unit, and leaves the workstation alone.
 TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
-    if (!privateManager()) {
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") {
-            FAIL() << "scripts/test must provide a private systemd user manager under CI";
-        }
+    if (testing::environmentValue("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
+        if (testing::environmentValue("CI") == "true") FAIL() << "no private manager under CI";
         GTEST_SKIP() << "no private systemd user manager (scripts/test starts one where it can)";
     }
     // The manager was started with this data folder: its share/systemd/user is searched.
-    const fs::path prefix = fs::path(std::getenv("XDG_DATA_HOME")).parent_path();
+    const std::string dataHome = testing::environmentValue("XDG_DATA_HOME");
+    const fs::path prefix = fs::path(dataHome).parent_path();
     testing::TempHome home;
-    testing::TempDir dir;
+    testing::Station station;
     const auto install = runToEnd(
         "/usr/bin/cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", prefix.native()}, 120s);
     ASSERT_EQ(install.status, 0) << install.standardError;
-    const auto unitFile = prefix / "share/systemd/user" / unitName;
-    ASSERT_TRUE(fs::exists(unitFile));
-    EXPECT_NE(testing::readFile(unitFile).find(
-                  "ExecStart=" + (prefix / "libexec/plovik/OstrakService").native() + "\n"),
+    EXPECT_NE(testing::readFile(prefix / "share/systemd/user" / unitName)
+                  .find("ExecStart=" + (prefix / "libexec/plovik/OstrakService").native() + "\n"),
               std::string::npos);
     ASSERT_EQ(systemctl({"daemon-reload"}).status, 0);
-
     // The manager's services see this test's home and data folder.
-    ASSERT_EQ(systemctl({"set-environment", "HOME=" + home.path().native(),
-                         std::string("XDG_DATA_HOME=") + std::getenv("XDG_DATA_HOME")})
-                  .status,
-              0);
-    // No workstation yet: the service ends before it is ready, and the start fails.
+    ASSERT_EQ(
+        systemctl({"set-environment", "HOME=" + home.path().native(), "XDG_DATA_HOME=" + dataHome})
+            .status,
+        0);
+    // No pointer yet: the service ends before it is ready, and the start fails.
     EXPECT_NE(systemctl({"enable", "--now", unitName}).status, 0);
     systemctl({"disable", "--now", unitName});
     systemctl({"reset-failed", unitName});
 
-    const auto workspace = Workspace::create(dir / "station", "站");
-    const Path note = workspace.writeNote("留下", "卸载后仍在");
-    Installation::save(workspace);
-    const auto heartbeat = [&]() -> std::optional<ServiceHeartbeat> {
-        try {
-            return workspace.heartbeat();
-        } catch (...) {
-            return std::nullopt;
-        }
-    };
+    const Path note = station.workspace.writeNote("留下", "卸载后仍在");
+    Installation::save(station.workspace);
     const auto enabled = systemctl({"enable", "--now", unitName});
     ASSERT_EQ(enabled.status, 0) << enabled.standardError;
     // `enable --now` returns once the service is ready: its first heartbeat is already there.
     EXPECT_EQ(systemctl({"is-active", unitName}).status, 0);
-    const auto first = heartbeat();
+    const auto first = station.heartbeat();
     ASSERT_TRUE(first && first->pid > 0 && first->isFresh(Timestamp::now()));
-    EXPECT_TRUE(
-        eventually([&] { return heartbeat() && heartbeat()->timestamp > first->timestamp; }, 8s));
+    EXPECT_TRUE(eventually(
+        [&] { return station.heartbeat() && station.heartbeat()->timestamp > first->timestamp; },
+        8s));
 
-    std::vector<std::string> installed;
     std::istringstream manifest(testing::readFile(OSTRAK_BUILD_DIR "/install_manifest.txt"));
+    std::vector<std::string> installed;
     for (std::string line; std::getline(manifest, line);) installed.push_back(line);
-    ASSERT_FALSE(installed.empty());
     const auto uninstalled =
         runToEnd(OSTRAK_SOURCE_DIR "/scripts/uninstall", {OSTRAK_BUILD_DIR}, 120s);
     EXPECT_EQ(uninstalled.status, 0) << uninstalled.standardError;
-    const auto stopped = heartbeat();
+    const auto stopped = station.heartbeat();
     ASSERT_TRUE(stopped);
     EXPECT_EQ(stopped->pid, 0);
-    EXPECT_FALSE(stopped->isFresh(Timestamp::now()));
     EXPECT_NE(systemctl({"cat", unitName}).status, 0);  // the manager no longer knows it
-    for (const auto& file : installed) {
-        EXPECT_FALSE(fs::exists(fs::symlink_status(file))) << file;
-    }
+    ASSERT_FALSE(installed.empty());
+    for (const auto& file : installed) EXPECT_FALSE(fs::exists(fs::symlink_status(file))) << file;
     EXPECT_FALSE(fs::exists(home.path() / ".config/systemd/user/default.target.wants" / unitName));
-    EXPECT_EQ(testing::readFile(note).find("卸载后仍在") != std::string::npos, true);
+    EXPECT_EQ(testing::readFile(note), "# 留下\n\n卸载后仍在\n");
     EXPECT_NO_THROW(Installation::load());
     systemctl({"unset-environment", "HOME", "XDG_DATA_HOME"});
 }

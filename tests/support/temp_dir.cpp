@@ -11,6 +11,8 @@
 
 namespace ostrak::testing {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 std::optional<std::string> environment(const char* name) {
@@ -19,42 +21,32 @@ std::optional<std::string> environment(const char* name) {
 }
 
 void restore(const char* name, const std::optional<std::string>& value) {
-    if (value) {
-        ::setenv(name, value->c_str(), 1);
-    } else {
-        ::unsetenv(name);
+    if (value) ::setenv(name, value->c_str(), 1);
+    if (!value) ::unsetenv(name);
+}
+
+// Opens up every folder below `folder` (tests lock some) so that all of it can be removed.
+void makeRemovable(const Path& folder) {
+    ::chmod(folder.c_str(), 0700);
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored)) makeRemovable(entry.path());
     }
 }
 
 }  // namespace
 
 TempDir::TempDir() {
-    const auto base = std::filesystem::temp_directory_path() / "ostrak-test-XXXXXX";
-    std::string pattern = base.native();
+    std::string pattern = (fs::temp_directory_path() / "ostrak-test-XXXXXX").native();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    // The temporary area itself may be reached through a link on some systems; tests need a
-    // real path, so resolve it once here.
-    m_path = std::filesystem::canonical(pattern);
+    // The temporary area itself may be reached through a link; tests need a real path.
+    m_path = fs::canonical(pattern);
 }
 
 TempDir::~TempDir() {
+    makeRemovable(m_path);
     std::error_code ignored;
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             m_path, std::filesystem::directory_options::skip_permission_denied, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            ::chmod(it->path().c_str(), 0700);
-        }
-    }
-    ::chmod(m_path.c_str(), 0700);
-    // A second pass reaches folders that were unreadable during the first.
-    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            ::chmod(it->path().c_str(), 0700);
-        }
-    }
-    std::filesystem::remove_all(m_path, ignored);
+    fs::remove_all(m_path, ignored);
 }
 
 TempHome::TempHome() : m_oldHome(environment("HOME")), m_oldData(environment("XDG_DATA_HOME")) {
@@ -88,7 +80,7 @@ mode_t modeOf(const Path& path) {
 
 std::vector<std::string> entries(const Path& directory) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    for (const auto& entry : fs::directory_iterator(directory)) {
         names.push_back(entry.path().filename().native());
     }
     std::sort(names.begin(), names.end());
@@ -97,6 +89,11 @@ std::vector<std::string> entries(const Path& directory) {
 
 bool runningAsRoot() {
     return ::geteuid() == 0;
+}
+
+std::string environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 }  // namespace ostrak::testing

@@ -35,8 +35,7 @@ public:
 
 private:
     TempDir m_dir;
-    std::optional<std::string> m_oldHome;
-    std::optional<std::string> m_oldData;
+    std::optional<std::string> m_oldHome, m_oldData;
 };
 
 void writeFile(const Path& path, const std::string& content);
@@ -45,5 +44,7 @@ mode_t modeOf(const Path& path);
 // Names in a directory, hidden ones included, sorted.
 std::vector<std::string> entries(const Path& directory);
 bool runningAsRoot();
+// The value of an environment variable, empty when it is not set.
+std::string environmentValue(const char* name);
 
 }  // namespace ostrak::testing

@@ -64,34 +64,38 @@ private slots:
         m_home.reset();
     }
 
-    // Status comes from machine-readable answers, whatever the locale's language.
-    void reportsTheUnitsStatus() {
+    // The app's model as the installed program has it: it registers the unit, the service's
+    // heartbeats make it "running", and stopping leaves the stopped heartbeat. Status comes from
+    // machine-readable answers, whatever the locale's language.
+    void theInstalledAppRunsAndStopsTheService() {
         qputenv("LANG", "zh_CN.UTF-8");
         qputenv("LC_ALL", "zh_CN.UTF-8");
-        SystemdAgentControl control(m_unitFile);
-        QCOMPARE(control.status(), AgentStatus::notFound);  // not installed yet
+        const auto english = qScopeGuard([] {
+            qunsetenv("LC_ALL");
+            qunsetenv("LANG");
+        });
+        QCOMPARE(SystemdAgentControl(m_unitFile).status(), AgentStatus::notFound);
         QCOMPARE(run("cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", m_prefix}), 0);
-        QTRY_COMPARE(control.status(), AgentStatus::notRegistered);
-        bool finished = false;
-        std::optional<QString> failure;
-        // No workstation: the service fails at start; systemd reports the failed start job.
-        control.registerAgent([&](std::optional<QString> outcome) {
-            finished = true;
-            failure = outcome;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
-        QTRY_COMPARE(control.status(), AgentStatus::enabled);
-        bool succeeded = false;
-        finished = false;
-        control.unregisterAgent([&](bool ok) {
-            finished = true;
-            succeeded = ok;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
-        QVERIFY(succeeded);
-        QTRY_COMPARE(control.status(), AgentStatus::notRegistered);
-        qunsetenv("LC_ALL");
-        qunsetenv("LANG");
+        ostrak::testing::TempDir data;
+        const Workspace created = Workspace::create(data.path() / "station", "端到端");
+        Installation::save(created);
+        PlatformServices services = PlatformServices::system();
+        services.agent = std::make_unique<SystemdAgentControl>(m_unitFile);
+        services.programPath = [this] { return m_prefix + "/bin/OstrakDesktop"; };
+        StationModel model(std::move(services));
+        QTRY_COMPARE(model.serviceStatus(), QStringLiteral("后台未启用"));
+        model.startService();
+        QTRY_VERIFY_WITH_TIMEOUT(model.registered() || model.error(), 30000);
+        QVERIFY2(!model.error(), qPrintable(model.error().value_or("")));
+        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台运行中"), 20000);
+        QVERIFY(model.running());
+        auto stopping = model.stopService();
+        QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
+        QVERIFY(!model.error());
+        QTRY_COMPARE(model.serviceStatus(), QStringLiteral("后台未启用"));
+        const auto last = created.heartbeat();
+        QCOMPARE(last.pid, 0);
+        QVERIFY(!last.isFresh(Timestamp::now()));
     }
 
     // A manager that stops answering never freezes the window: its status reads "not found"
@@ -114,33 +118,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(control.status(), AgentStatus::notFound, 5000);
         ::kill(manager, SIGCONT);
         QTRY_COMPARE_WITH_TIMEOUT(control.status(), AgentStatus::notRegistered, 10000);
-    }
-
-    void theInstalledAppRunsAndStopsTheService() {
-        QCOMPARE(run("cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", m_prefix}), 0);
-        ostrak::testing::TempDir data;
-        const Workspace created = Workspace::create(data.path() / "station", "端到端");
-        Installation::save(created);
-        // The app's model as the installed program has it, with its own unit file.
-        PlatformServices services = PlatformServices::system();
-        services.agent = std::make_unique<SystemdAgentControl>(m_unitFile);
-        services.programPath = [this] { return m_prefix + "/bin/OstrakDesktop"; };
-        StationModel reopened(std::move(services));
-        QTRY_COMPARE(reopened.serviceStatus(), QStringLiteral("后台未启用"));
-        QVERIFY(reopened.workspace());
-        reopened.startService();
-        QTRY_VERIFY_WITH_TIMEOUT(reopened.registered() || reopened.error(), 30000);
-        QVERIFY2(!reopened.error(), qPrintable(reopened.error().value_or("")));
-        QTRY_COMPARE_WITH_TIMEOUT(reopened.serviceStatus(), QStringLiteral("后台运行中"), 20000);
-        QVERIFY(reopened.running());
-
-        auto stopping = reopened.stopService();
-        QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
-        QVERIFY(!reopened.error());
-        QTRY_COMPARE(reopened.serviceStatus(), QStringLiteral("后台未启用"));
-        const auto last = created.heartbeat();
-        QCOMPARE(last.pid, 0);
-        QVERIFY(!last.isFresh(Timestamp::now()));
     }
 };
 
