@@ -38,8 +38,7 @@ TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
         GTEST_SKIP() << "no private systemd user manager (scripts/test starts one where it can)";
     }
     // The manager was started with this data folder: its share/systemd/user is searched.
-    const std::string dataHome = testing::environmentValue("XDG_DATA_HOME");
-    const fs::path prefix = fs::path(dataHome).parent_path();
+    const fs::path prefix = fs::path(testing::environmentValue("XDG_DATA_HOME")).parent_path();
     testing::TempHome home;
     testing::Station station;
     const auto install = runToEnd(
@@ -50,10 +49,10 @@ TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
               std::string::npos);
     ASSERT_EQ(systemctl({"daemon-reload"}).status, 0);
     // The manager's services see this test's home and data folder.
-    ASSERT_EQ(
-        systemctl({"set-environment", "HOME=" + home.path().native(), "XDG_DATA_HOME=" + dataHome})
-            .status,
-        0);
+    ASSERT_EQ(systemctl({"set-environment", "HOME=" + home.path().native(),
+                         "XDG_DATA_HOME=" + testing::environmentValue("XDG_DATA_HOME")})
+                  .status,
+              0);
     // No pointer yet: the service ends before it is ready, and the start fails.
     EXPECT_NE(systemctl({"enable", "--now", unitName}).status, 0);
     systemctl({"disable", "--now", unitName});

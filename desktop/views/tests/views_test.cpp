@@ -12,15 +12,11 @@
 
 #include <filesystem>
 
-#include "about_view.hpp"
-#include "knowledge_view.hpp"
 #include "model_doubles.hpp"
-#include "models_view.hpp"
 #include "needs_station.hpp"
 #include "overview_view.hpp"
 #include "plovik_app.hpp"
 #include "progress_view_page.hpp"
-#include "service_view.hpp"
 #include "temp_dir.hpp"
 #include "welcome_view.hpp"
 
