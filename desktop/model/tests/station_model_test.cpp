@@ -266,12 +266,10 @@ private slots:
         QVERIFY(fs::is_empty(knowledge / "notes"));
         QVERIFY(!waitFor(model->saveNote("周报", " ")));
         QCOMPARE(model->error(), QStringLiteral("笔记内容不能为空，且不超过 256 KB。"));
+        // Saved and found back (what the page shows is the views' test), or left out of a
+        // full index and still saved.
         QVERIFY(waitFor(model->saveNote("周报", "本周完成了索引")));
-        QCOMPARE(model->notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
         QCOMPARE(model->query(), QStringLiteral("周报"));
-        QCOMPARE(model->documents().size(), std::size_t{1});
-        QVERIFY(!model->busy());
-        // A note left out of a full index is still saved.
         for (int i = 0; i < 1000; ++i)
             ostrak::testing::writeFile(knowledge / "inbox" / (std::to_string(i) + ".md"), "x");
         QVERIFY(waitFor(model->saveNote("周报", "正文")));
@@ -315,15 +313,16 @@ private slots:
         QVERIFY(ostrak::testing::readFile(dir("diagnostics.json")).starts_with("{"));
     }
 
-    void savesAndRemovesKeysInTheKeyring() {
-        auto empty = makeModel();  // without a workstation, key actions do nothing
-        empty->setSecret("sk-typed-key");
-        empty->saveKey();
-        empty->removeKey();
-        waitFor(empty->test());
-        QCOMPARE(empty->secret(), QStringLiteral("sk-typed-key"));
-        QVERIFY(empty->keyMessage().isEmpty() && !empty->error() && !empty->busy());
+    // Keys in the real keyring; the exchange itself is the core's to test. A test runs once at
+    // a time and its result counts only for the workstation it was started for.
+    void keepsKeysAndTestsTheConnectionOnce() {
         if (qgetenv("OSTRAK_TEST_PRIVATE_KEYRING") != "1") QSKIP("no private Secret Service");
+        std::atomic<int> requests{0};
+        connection = [&](ModelProvider provider, const std::string&, const Uuid& station) {
+            ++requests;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return ModelResult{ModelKeychain::read(station, provider), 1, 1};
+        };
         auto model = modelWithWorkstation();
         model->setSecret("short");
         model->saveKey();
@@ -334,26 +333,6 @@ private slots:
         model->saveKey();
         QVERIFY(model->secret().isEmpty() && !model->modelResult());
         QCOMPARE(model->keyMessage(), QStringLiteral("已保存在本机钥匙串，尚未验证连接。"));
-        QCOMPARE(
-            ModelKeychain::read(model->workspace()->configuration().id, ModelProvider::deepseek),
-            std::string("sk-test-0123456789"));
-        for (int twice = 0; twice < 2; ++twice) {  // nothing left the second time: still done
-            model->removeKey();
-            QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
-        }
-    }
-    void testsTheConnectionOnceAndOnlyForTheSameWorkstation() {
-        if (qgetenv("OSTRAK_TEST_PRIVATE_KEYRING") != "1") QSKIP("no private Secret Service");
-        // The real keyring read; the exchange itself is the core's to test.
-        std::atomic<int> requests{0};
-        connection = [&](ModelProvider provider, const std::string&, const Uuid& station) {
-            ++requests;
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            return ModelResult{ModelKeychain::read(station, provider), 1, 1};
-        };
-        auto model = modelWithWorkstation();
-        model->setSecret("sk-test-0123456789");
-        model->saveKey();
         auto first = model->test();
         auto second = model->test();
         QVERIFY(model->busy());
@@ -361,22 +340,21 @@ private slots:
         waitFor(second);
         QCOMPARE(requests.load(), 1);
         QCOMPARE(model->modelResult()->reply, std::string("sk-test-0123456789"));
-        QVERIFY(!model->busy());
-        // Another workstation cannot be opened while a test runs; once idle it can, and a
-        // station with no key has no connection.
         const auto other = Workspace::create(dir("other"), "别处");
         auto again = model->test();
         dialogs().folders.push_back(text(other.root()));
         model->openExisting();
         QCOMPARE(model->error(), QStringLiteral("请等待当前操作完成后再切换工作站。"));
         waitFor(again);
-        QVERIFY(model->modelResult());
+        for (int twice = 0; twice < 2; ++twice) {  // nothing left the second time: still done
+            model->removeKey();
+            QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
+        }
         model->dismissError();
         model->openExisting();
         waitFor(model->test());
-        QVERIFY(!model->modelResult());
+        QVERIFY(!model->modelResult() && !model->busy());
         QCOMPARE(model->error(), QStringLiteral("请先保存 API Key，并允许访问本机钥匙串。"));
-        ModelKeychain::remove(Installation::load().configuration().id, ModelProvider::deepseek);
     }
 
     void startsTheServiceOnlyFromAnInstalledProgram() {
@@ -420,10 +398,7 @@ private slots:
         waitFor(stopping);
         QCOMPARE(agent().unregistrations, 1);
         QCOMPARE(model->error(), QStringLiteral("后台服务停止失败，请检查系统后台项目授权。"));
-        agent().unregisterSucceeds = true;
-        waitFor(model->stopService());
-        QCOMPARE(model->serviceStatus(), QStringLiteral("后台未启用"));
-        QVERIFY(!model->registered() && !model->busy());
+        QVERIFY(!model->busy());
     }
 };
 

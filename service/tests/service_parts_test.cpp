@@ -1,8 +1,14 @@
+// The service's own parts: its command line and the loop that paces its passes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "command_line.hpp"
+#include "timer_loop.hpp"
 
 namespace ostrak::service {
 namespace {
@@ -25,6 +31,32 @@ TEST(CommandLine, AcceptsTheThreeFormsAndRefusesEverythingElse) {
           Arguments{"/x", "--root", "--once"}, Arguments{"--ROOT", "/x", "--once"},
           Arguments{"--root", "", "--once"}}) {
         EXPECT_FALSE(parseCommandLine(arguments)) << ::testing::PrintToString(arguments);
+    }
+}
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A tick that overran is followed by the next one at once and then the usual rhythm, never by
+// a burst of catch-up ticks.
+TEST(TimerLoop, ALateTickIsNotMadeUpForWithABurst) {
+    std::mutex mutex;
+    std::vector<Clock::time_point> ticks;
+    TimerLoop loop(100ms, [&] {
+        std::size_t count = 0;
+        {
+            const std::lock_guard lock(mutex);
+            ticks.push_back(Clock::now());
+            count = ticks.size();
+        }
+        if (count == 1) std::this_thread::sleep_for(450ms);
+    });
+    std::this_thread::sleep_for(1000ms);
+    loop.stop();
+    const std::lock_guard lock(mutex);
+    ASSERT_GE(ticks.size(), 4u);
+    for (std::size_t i = 3; i < ticks.size(); ++i) {
+        EXPECT_GE(ticks[i] - ticks[i - 1], 60ms) << "tick " << i;
     }
 }
 
