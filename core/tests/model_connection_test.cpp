@@ -1,13 +1,14 @@
-// The connection test's answer, and its HTTP exchange against loopback servers of the test.
+// The connection test's answer, and its HTTP exchange against a loopback server of the test's.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "ostrak/core.hpp"
@@ -18,189 +19,160 @@ namespace {
 
 const std::string noAnswer = "服务没有返回有效回答，连接尚未通过验证。";
 const std::string keyMessage = "请先保存 API Key，并允许访问本机钥匙串。";
+const std::string transport = "连接失败或超时。请检查网络和服务商状态。";
 
+// A request read whole: up to the blank line, then as many bytes as Content-Length says.
+std::string readRequest(int client) {
+    std::string request;
+    std::size_t length = 0, headEnd = std::string::npos;
+    char buffer[4096];
+    while (headEnd == std::string::npos || request.size() < headEnd + 4 + length) {
+        const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(got));
+        if (headEnd != std::string::npos ||
+            (headEnd = request.find("\r\n\r\n")) == std::string::npos)
+            continue;
+        const auto field = request.find("Content-Length: ");
+        if (field < headEnd) length = std::stoul(request.substr(field + 16));
+    }
+    return request;
+}
+
+// A loopback server that reads each request and lets `answer` write the response its own way,
+// counting the bytes the client accepted.
 class LoopbackServer {
 public:
-    LoopbackServer() {
-        const auto reply = [this](const std::string& path, int status, std::string body) {
-            m_server.Post(path, [this, status, body](const httplib::Request& request,
-                                                     httplib::Response& response) {
-                remember(request);
-                response.status = status;
-                if (status == 302) response.set_header("Location", "/ok");
-                if (status == 200) response.set_content(body, "application/json");
-            });
-        };
-        reply("/ok", 200,
-              R"({"choices":[{"message":{"role":"assistant","content":"plovik连接成功"}}],)"
-              R"("usage":{"prompt_tokens":9,"completion_tokens":4}})");
-        for (const int status : {401, 302, 204}) reply("/" + std::to_string(status), status, "");
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    using Answer = std::function<void(int client, std::atomic<std::size_t>& sent)>;
+
+    explicit LoopbackServer(Answer answer) : m_listener(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_listener, 8);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/v1/chat";
+        m_thread = std::thread([this, answer] {
+            for (int client; (client = ::accept(m_listener, nullptr, nullptr)) >= 0;) {
+                requests.push_back(readRequest(client));
+                answer(client, sent);
+                ::close(client);
+            }
+        });
     }
-    ~LoopbackServer() {
-        m_server.stop();
-        m_thread.join();
+    ~LoopbackServer() { stop(); }
+    // Stops accepting and waits for the last answer to end.
+    void stop() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable()) m_thread.join();
+        ::close(m_listener);
+    }
+    // Writes `data` unless the client has gone; false once it has.
+    static bool write(int client, std::string_view data, std::atomic<std::size_t>& sent) {
+        const ssize_t written = ::send(client, data.data(), data.size(), MSG_NOSIGNAL);
+        if (written > 0) sent += static_cast<std::size_t>(written);
+        return written > 0;
+    }
+    // A server that answers every request with `head` and `body`.
+    static Answer replying(const std::string& head, const std::string& body = "") {
+        return [=](int client, std::atomic<std::size_t>& sent) {
+            write(client,
+                  head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                  sent);
+        };
     }
 
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + path;
-    }
-    std::vector<httplib::Request> seen() {
-        const std::lock_guard lock(m_mutex);
-        return m_seen;
-    }
+    std::string url;
+    std::vector<std::string> requests;  // read them once the server has stopped
+    std::atomic<std::size_t> sent = 0;
 
 private:
-    void remember(const httplib::Request& request) {
-        const std::lock_guard lock(m_mutex);
-        m_seen.push_back(request);
-    }
-
-    httplib::Server m_server;
-    int m_port = 0;
+    int m_listener;
     std::thread m_thread;
-    std::mutex m_mutex;
-    std::vector<httplib::Request> m_seen;
 };
 
-class Connection : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server = new LoopbackServer; }
-    static void TearDownTestSuite() { delete server; }
-    static LoopbackServer* server;
-};
-LoopbackServer* Connection::server = nullptr;
-
-TEST_F(Connection, SendsExactlyTheFixedRequest) {
-    const auto before = server->seen().size();
-    const auto result = ModelConnection::exchange(server->url("/ok"), "sk-test key", "glm-4.7");
+TEST(Connection, SendsExactlyTheFixedRequestAndReadsTheAnswer) {
+    LoopbackServer server(LoopbackServer::replying(
+        "HTTP/1.1 200 OK",
+        R"({"choices":[{"message":{"role":"assistant","content":"plovik连接成功"}}],)"
+        R"("usage":{"prompt_tokens":9,"completion_tokens":4}})"));
+    const auto result = ModelConnection::exchange(server.url, "sk-test key", "glm-4.7");
     EXPECT_EQ(result.reply, "plovik连接成功");
     EXPECT_EQ(result.inputTokens, 9);
     EXPECT_EQ(result.outputTokens, 4);
-    const auto seen = server->seen();
-    ASSERT_EQ(seen.size(), before + 1);
-    const auto& request = seen.back();
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.get_header_value("Authorization"), "Bearer sk-test key");
-    EXPECT_EQ(request.get_header_value("Content-Type"), "application/json");
-    for (const auto& [name, value] : request.headers) {
-        EXPECT_TRUE(name == "Authorization" || name == "Content-Type" || name == "Host" ||
-                    name == "Content-Length" || name == "REMOTE_ADDR" || name == "REMOTE_PORT" ||
-                    name == "LOCAL_ADDR" || name == "LOCAL_PORT")
-            << name << ": " << value;
-    }
-    EXPECT_EQ(request.body.find(' '), std::string::npos);  // compact
-    const auto body = nlohmann::json::parse(request.body);
-    const auto expected = nlohmann::json::parse(
-        R"({"model":"glm-4.7","messages":[{"role":"user","content":"请只回复：plovik连接成功"}],)"
-        R"("max_tokens":128,"stream":false,"thinking":{"type":"disabled"}})");
-    EXPECT_EQ(body, expected);
+    server.stop();
+    ASSERT_EQ(server.requests.size(), 1u);
+    std::istringstream request(server.requests[0]);
+    std::string line;
+    std::getline(request, line);
+    EXPECT_EQ(line, "POST /v1/chat HTTP/1.1\r");
+    std::set<std::string> headers;
+    while (std::getline(request, line) && line != "\r") headers.insert(line);
+    EXPECT_TRUE(headers.count("Authorization: Bearer sk-test key\r"));
+    EXPECT_TRUE(headers.count("Content-Type: application/json\r"));
+    std::set<std::string> names;
+    for (const auto& header : headers) names.insert(header.substr(0, header.find(':')));
+    EXPECT_EQ(names,
+              (std::set<std::string>{"Authorization", "Content-Length", "Content-Type", "Host"}));
+    const std::string body(std::istreambuf_iterator<char>(request), {});
+    EXPECT_EQ(body.find(' '), std::string::npos);  // compact
+    EXPECT_EQ(
+        nlohmann::json::parse(body),
+        nlohmann::json::parse(
+            R"({"model":"glm-4.7","messages":[{"role":"user","content":"请只回复：plovik连接成功"}],)"
+            R"("max_tokens":128,"stream":false,"thinking":{"type":"disabled"}})"));
 }
 
-// The redirect is not followed: one request, and its status is the answer.
-TEST_F(Connection, EveryStatusButTwoHundredIsRefused) {
+// A redirect is not followed: one request, and its status is the answer.
+TEST(Connection, EveryStatusButTwoHundredIsRefused) {
     for (const int status : {401, 302, 204}) {
-        const auto before = server->seen().size();
+        LoopbackServer server(LoopbackServer::replying("HTTP/1.1 " + std::to_string(status) +
+                                                       " No\r\nLocation: /v1/chat"));
         EXPECT_EQ(
-            messageOf([&] {
-                ModelConnection::exchange(server->url("/" + std::to_string(status)), "k", "m");
-            }),
+            messageOf([&] { ModelConnection::exchange(server.url, "k", "m"); }),
             "模型服务返回 HTTP " + std::to_string(status) + "，请核对授权、模型和服务商余额。");
-        EXPECT_EQ(server->seen().size(), before + 1);
+        server.stop();
+        EXPECT_EQ(server.requests.size(), 1u);
     }
 }
 
-// A socket listening on a free loopback port, and the URL that reaches it.
-int listenOnLoopback(std::string& url) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-    return listener;
-}
-
-TEST_F(Connection, TransportFailuresHaveOneMessage) {
-    std::string closed;
-    ::close(listenOnLoopback(closed));  // nobody listens there any more
-    for (const std::string& url : {closed, std::string("ftp://127.0.0.1/x")}) {
-        EXPECT_EQ(messageOf([&] { ModelConnection::exchange(url, "k", "m"); }),
-                  "连接失败或超时。请检查网络和服务商状态。")
-            << url;
+TEST(Connection, TransportFailuresHaveOneMessage) {
+    LoopbackServer closed(LoopbackServer::replying("HTTP/1.1 200 OK"));
+    closed.stop();  // nobody listens there any more
+    for (const std::string& url : {closed.url, std::string("ftp://127.0.0.1/x")}) {
+        EXPECT_EQ(messageOf([&] { ModelConnection::exchange(url, "k", "m"); }), transport) << url;
     }
 }
-
-// A loopback server of one connection that reads the request and then writes its answer its
-// own way, counting what the peer accepted before it closed the connection.
-class RawServer {
-public:
-    explicit RawServer(std::function<void(int client, std::size_t& sent)> body)
-        : m_listener(listenOnLoopback(m_url)) {
-        m_thread = std::thread([this, body] {
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            char request[4096];
-            (void)!::recv(client, request, sizeof request, 0);
-            body(client, m_sent);
-            ::close(client);
-        });
-    }
-    ~RawServer() {
-        finish();
-        ::close(m_listener);
-    }
-    const std::string& url() const { return m_url; }
-    // Waits for the connection to end; then what the peer accepted.
-    std::size_t finish() {
-        if (m_thread.joinable()) m_thread.join();
-        return m_sent;
-    }
-    // Writes `data` unless the peer has gone; false once it has.
-    static bool write(int client, std::string_view data, std::size_t& sent) {
-        const ssize_t written = ::send(client, data.data(), data.size(), MSG_NOSIGNAL);
-        if (written <= 0) return false;
-        sent += static_cast<std::size_t>(written);
-        return true;
-    }
-
-private:
-    std::string m_url;
-    int m_listener;
-    std::thread m_thread;
-    std::size_t m_sent = 0;
-};
 
 // Reading stops at 1 MiB + 1 byte: a server offering 100 MB sees the connection closed early.
-TEST_F(Connection, AFloodIsCutOffAfterOneMebibyte) {
-    RawServer flood([](int client, std::size_t& sent) {
+TEST(Connection, AFloodIsCutOffAfterOneMebibyte) {
+    LoopbackServer flood([](int client, std::atomic<std::size_t>& sent) {
         const std::string chunk(65536, ' ');
-        if (!RawServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n", sent))
+        if (!LoopbackServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 104857600\r\n\r\n",
+                                   sent))
             return;
-        while (sent < 104857600 && RawServer::write(client, chunk, sent)) {
+        while (sent < 104857600 && LoopbackServer::write(client, chunk, sent)) {
         }
     });
-    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(flood.url(), "k", "m"); }), noAnswer);
+    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(flood.url, "k", "m"); }), noAnswer);
+    flood.stop();
     // What the kernel's buffers took beyond the cap, at most: far from the whole 100 MB.
-    EXPECT_LT(flood.finish(), std::size_t{16 * 1024 * 1024});
+    EXPECT_LT(flood.sent, std::size_t{16 * 1024 * 1024});
 }
 
 // Two bytes a second never trip the 30 s no-progress limit: only the 35 s overall limit ends it.
-TEST_F(Connection, ATricklingServerMeetsTheOverallLimit) {
-    RawServer trickle([](int client, std::size_t& sent) {
-        if (!RawServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", sent))
+TEST(Connection, ATricklingServerMeetsTheOverallLimit) {
+    LoopbackServer trickle([](int client, std::atomic<std::size_t>& sent) {
+        if (!LoopbackServer::write(client, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", sent))
             return;
-        for (int second = 0; second < 50 && RawServer::write(client, "  ", sent); ++second) {
+        for (int second = 0; second < 50 && LoopbackServer::write(client, "  ", sent); ++second) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
     });
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(trickle.url(), "k", "m"); }),
-              "连接失败或超时。请检查网络和服务商状态。");
+    EXPECT_EQ(messageOf([&] { ModelConnection::exchange(trickle.url, "k", "m"); }), transport);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     EXPECT_GT(elapsed, std::chrono::seconds(33));
     EXPECT_LT(elapsed, std::chrono::seconds(40));
