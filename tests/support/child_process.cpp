@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -19,17 +18,16 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    // The child starts with no blocked signals and default actions, whatever the runner has.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // The child starts with no blocked signals and default actions, whatever the test runner has.
     sigset_t none, all;
     sigemptyset(&none);
     sigfillset(&all);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &all);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const int failed =
@@ -47,7 +45,7 @@ ChildProcess::~ChildProcess() {
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
-    if (m_errorPipe >= 0) ::close(m_errorPipe);
+    ::close(m_errorPipe);
 }
 
 void ChildProcess::signal(int number) const {
@@ -55,29 +53,22 @@ void ChildProcess::signal(int number) const {
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!m_status) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !m_status;) {
         int status = 0;
-        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else if (std::chrono::steady_clock::now() > end) {
             break;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return m_status;
 }
 
-bool ChildProcess::running() {
-    return !wait(std::chrono::milliseconds(0));
-}
-
 const std::string& ChildProcess::standardError() {
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(m_errorPipe, buffer, sizeof buffer);
-        if (got <= 0) break;
+    for (ssize_t got; (got = ::read(m_errorPipe, buffer, sizeof buffer)) > 0;) {
         m_error.append(buffer, static_cast<std::size_t>(got));
     }
     return m_error;

@@ -5,13 +5,13 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ostrak::testing {
 
-// A real program run as a child, with its standard error collected through a pipe. The child
-// inherits the environment (tests point HOME and XDG_DATA_HOME at temporary folders first).
-// A child still running when the object goes is killed and reaped.
+// A real program run as a child with the test's environment, its standard error collected
+// through a pipe. A child still running when the object goes is killed and reaped.
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
@@ -21,11 +21,10 @@ public:
 
     pid_t pid() const noexcept { return m_pid; }
     void signal(int number) const;
-    // The exit status once the child has exited within `timeout` (-1 when killed by a
-    // signal); nothing when it is still running.
+    // The exit status once the child has exited within `timeout` (-1 when a signal killed it).
     std::optional<int> wait(std::chrono::milliseconds timeout);
-    bool running();
-    // Everything written to standard error so far (reads what is available without waiting).
+    bool running() { return !wait(std::chrono::milliseconds(0)); }
+    // Everything written to standard error so far.
     const std::string& standardError();
 
 private:
@@ -35,9 +34,8 @@ private:
     std::string m_error;
 };
 
-// Runs a program to completion and returns its exit status and standard error.
 struct Finished {
-    int status;
+    int status;  // -2 when the program did not end in time
     std::string standardError;
 };
 Finished runToEnd(const std::string& program, const std::vector<std::string>& arguments,
@@ -45,18 +43,12 @@ Finished runToEnd(const std::string& program, const std::vector<std::string>& ar
 
 // Polls `condition` every 100 ms until it holds or `timeout` passes.
 template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout);
-
-}  // namespace ostrak::testing
-
-#include <thread>
-
-template <class Condition>
-bool ostrak::testing::eventually(Condition condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+bool eventually(Condition condition, std::chrono::milliseconds timeout) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return true;
 }
+
+}  // namespace ostrak::testing
