@@ -47,11 +47,7 @@ TEST(Create, MakesAPrivateWorkstationWithEveryDirectory) {
     EXPECT_EQ(workspace.configuration().schema, 1);
     EXPECT_NE(workspace.configuration().id, workspace.configuration().ownerID);
     EXPECT_EQ(modeOf(dir / "new"), 0700u);
-    const auto required = workspace.requiredDirectories();
-    ASSERT_EQ(required.size(), 14u);
-    EXPECT_EQ(workspace.root() / required[0], workspace.knowledgeURL() / "inbox");
-    EXPECT_EQ(required.back(), "backups");
-    for (const auto& relative : required) {
+    for (const auto& relative : workspace.requiredDirectories()) {
         EXPECT_EQ(modeOf(workspace.root() / relative), 0700u) << relative;
     }
     EXPECT_EQ(workspace.knowledgeURL(),

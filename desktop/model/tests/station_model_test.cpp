@@ -96,18 +96,17 @@ private slots:
         auto reopened = makeModel();
         QCOMPARE(reopened->name(), QStringLiteral("书房"));
         QCOMPARE(reopened->location(), text(created.root()));
-        // Another workstation where the pointer leads, then none at all.
+        // Another workstation where the pointer leads (no workstation at all: the views' test).
         fs::rename(dir("station"), dir("moved"));
         Workspace::create(dir("station"), "别处");
         auto changed = makeModel();
         QVERIFY(!changed->workspace());
         QCOMPARE(changed->error(), QStringLiteral("工作站身份发生变化，已停止自动连接。"));
         QCOMPARE(changed->name(), QStringLiteral("我的工作站"));
-        fs::remove_all(dir("station"));
-        QCOMPARE(makeModel()->error(), QStringLiteral("工作站数据目录必须属于当前系统用户。"));
     }
 
-    // The status line joins the agent's answer with the heartbeat's age, process and station.
+    // The status line joins the agent's answer with the heartbeat's freshness (its bounds are
+    // the core's test), process and station.
     void showsTheServiceStatus() {
         struct Case {
             AgentStatus status;
@@ -121,10 +120,8 @@ private slots:
         const char* waiting = "已启用，等待后台响应";
         const Case cases[] = {
             {AgentStatus::notRegistered, 1, 99, true, "后台未启用", false, true},
-            {enabled, 19.9, 99, true, "后台运行中", true, true},
+            {enabled, 1, 99, true, "后台运行中", true, true},
             {enabled, 20, 99, true, waiting, true, false},
-            {enabled, -4.9, 99, true, "后台运行中", true, true},
-            {enabled, -5.1, 99, true, waiting, true, false},
             {enabled, 1, 0, true, waiting, true, false},
             {enabled, 1, 99, false, waiting, true, false},
             {AgentStatus::requiresApproval, 1, 99, true, "等待系统允许后台运行", true, true},

@@ -118,7 +118,6 @@ private slots:
     void firstLaunchWelcomes() {
         auto app = launch();
         QCOMPARE(app->window().windowTitle(), QStringLiteral("plovik"));
-        QCOMPARE(app->window().size(), QSize(1060, 760));
         QVERIFY(qobject_cast<WelcomeView*>(app->root().page()));
         QCOMPARE(app->root().statusLine(), QStringLiteral("本机知识后台未运行"));
         QVERIFY(!app->root().alert());
