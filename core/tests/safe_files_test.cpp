@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <system_error>
 
 #include "ostrak/core.hpp"
 #include "temp_dir.hpp"
@@ -151,6 +148,7 @@ TEST(WriteData, ReplacesOrCreatesExclusivelyAndLeavesNothingElse) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"data"});
 }
 
+// (A write cut short by the file-size limit is the service's test, through the index.)
 TEST(WriteData, RefusesUnusableDestinationsAndKeepsTheOldFile) {
     TempDir dir;
     fs::create_directory(dir / "real");
@@ -171,31 +169,6 @@ TEST(WriteData, RefusesUnusableDestinationsAndKeepsTheOldFile) {
               "无法创建临时文件。");
     ::chmod((dir / "real").c_str(), 0700);
     EXPECT_EQ(readFile(dir / "real/data"), "old");
-}
-
-TEST(WriteData, AWriteCutShortByTheFileSizeLimitKeepsTheOldFile) {
-    TempDir dir;
-    writeFile(dir / "data", "old content");
-    struct sigaction ignore {
-    }, previous{};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &previous);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 1024;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    std::error_code failure;
-    try {
-        SafeFiles::writeData(std::string(4096, 'n'), dir / "data", false);
-    } catch (const std::system_error& error) {
-        failure = error.code();
-    }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::sigaction(SIGXFSZ, &previous, nullptr);
-    EXPECT_EQ(failure, std::errc::file_too_large);
-    EXPECT_EQ(readFile(dir / "data"), "old content");
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"data"});
 }
 
 }  // namespace
