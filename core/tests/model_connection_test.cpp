@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "ostrak/core.hpp"
 #include "test_messages.hpp"
@@ -50,9 +52,13 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listener, 8);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        if (m_listener < 0 ||
+            ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_listener, 8) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            ::close(m_listener);
+            throw std::runtime_error("no loopback server");
+        }
         url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/v1/chat";
         m_thread = std::thread([this, answer] {
             for (int client; (client = ::accept(m_listener, nullptr, nullptr)) >= 0;) {
@@ -65,9 +71,10 @@ public:
     ~LoopbackServer() { stop(); }
     // Stops accepting and waits for the last answer to end.
     void stop() {
+        if (m_listener < 0) return;
         ::shutdown(m_listener, SHUT_RDWR);
-        if (m_thread.joinable()) m_thread.join();
-        ::close(m_listener);
+        m_thread.join();
+        ::close(std::exchange(m_listener, -1));
     }
     // Writes `data` unless the client has gone; false once it has.
     static bool write(int client, std::string_view data, std::atomic<std::size_t>& sent) {

@@ -151,7 +151,9 @@ TEST(Notes, WritesANewPrivateFileWithTheTitleLine) {
     const auto workspace = Workspace::create(dir / "station", "站");
     const Path note = workspace.writeNote("  # 周报 ", "\n第一行\n\n");
     EXPECT_EQ(note.parent_path(), workspace.knowledgeURL() / "notes");
-    EXPECT_EQ(note.stem().native(), Uuid::parse(note.stem().native())->text());
+    const auto id = Uuid::parse(note.stem().native());
+    ASSERT_TRUE(id);
+    EXPECT_EQ(note.stem().native(), id->text());
     EXPECT_EQ(note.extension(), ".md");
     EXPECT_EQ(readFile(note), "# # 周报\n\n\n第一行\n\n\n");
     EXPECT_EQ(modeOf(note), 0600u);

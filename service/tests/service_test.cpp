@@ -72,7 +72,7 @@ TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
          dir.path().native(), program}};
     for (const auto& command : commands) {
         const auto result = runToEnd(command[0], {command.begin() + 1, command.end()});
-        EXPECT_EQ(result.status, 1) << command[1];
+        EXPECT_EQ(result.status, 1) << command.back();
         EXPECT_EQ(result.standardError, startupLine);
     }
     EXPECT_EQ(testing::entries(home.path()), std::vector<std::string>{});
@@ -96,6 +96,7 @@ TEST_F(ServiceProgram, KeepsServingWhileThingsGoWrongAndStopsOnRequest) {
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.standardError, startupLine);
     if (permissionsHold) {
+        ASSERT_TRUE(heartbeat());
         EXPECT_EQ(heartbeat()->issue, indexingIssue);
         ::chmod(locked.c_str(), 0700);
         ::chmod(state.c_str(), 0500);
@@ -122,6 +123,7 @@ TEST_F(ServiceProgram, KeepsServingWhileThingsGoWrongAndStopsOnRequest) {
     service.signal(SIGTERM);
     EXPECT_EQ(service.wait(10s), 0);
     expectStoppedHeartbeat();
+    if (!permissionsHold) GTEST_SKIP() << "as root, the failed rebuild and refused heartbeats";
 }
 
 // A stop signal (SIGINT here, as from a terminal) during start-up or the first pass waits for

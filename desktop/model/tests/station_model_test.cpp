@@ -217,6 +217,7 @@ private slots:
         model->setSecret("sk-typed");
         model->setKeyMessage("旧消息");
         model->setModelResult(ModelResult{"ok", 1, 2});
+        QSignalSpy refreshed(model.get(), &StationModel::serviceStatusChanged);
         dialogs().folders.push_back(text(other.root()));
         model->openExisting();
         QVERIFY(!model->error());
@@ -227,15 +228,21 @@ private slots:
                 model->keyMessage().isEmpty() && !model->modelResult());
         QVERIFY(fs::is_directory(other.root() / "system/logs"));
         QCOMPARE(Installation::load().configuration().id, other.configuration().id);
+        QCOMPARE(refreshed.count(), 1);
+        // A workstation that never had a service opens too.
+        const auto third = Workspace::create(dir("third"), "第三");
+        dialogs().folders.push_back(text(third.root()));
+        model->openExisting();
+        QCOMPARE(model->workspace()->configuration().id, third.configuration().id);
         // Cancelled dialogs change nothing.
         QSignalSpy notices(model.get(), &StationModel::noticeChanged);
         model->chooseLocation();
         model->openExisting();
         model->exportDiagnostics();
-        QCOMPARE(dialogs().asked, (QStringList{"打开工作站", "选择父目录", "打开工作站",
-                                               "Plovik-diagnostics.json"}));
-        QCOMPARE(model->location(), text(other.root()));
-        QCOMPARE(model->workspace()->configuration().id, other.configuration().id);
+        QCOMPARE(dialogs().asked, (QStringList{"打开工作站", "打开工作站", "选择父目录",
+                                               "打开工作站", "Plovik-diagnostics.json"}));
+        QCOMPARE(model->location(), text(third.root()));
+        QCOMPARE(model->workspace()->configuration().id, third.configuration().id);
         QCOMPARE(notices.count(), 0);
     }
 
@@ -336,6 +343,7 @@ private slots:
         waitFor(first);
         waitFor(second);
         QCOMPARE(requests.load(), 1);
+        QVERIFY(model->modelResult());
         QCOMPARE(model->modelResult()->reply, std::string("sk-test-0123456789"));
         const auto other = Workspace::create(dir("other"), "别处");
         auto again = model->test();
@@ -349,6 +357,7 @@ private slots:
         }
         model->dismissError();
         model->openExisting();
+        QCOMPARE(model->workspace()->configuration().id, other.configuration().id);
         waitFor(model->test());
         QVERIFY(!model->modelResult() && !model->busy());
         QCOMPARE(model->error(), QStringLiteral("请先保存 API Key，并允许访问本机钥匙串。"));

@@ -83,7 +83,8 @@ private slots:
         services.agent = std::make_unique<SystemdAgentControl>(m_unitFile);
         services.programPath = [this] { return m_prefix + "/bin/OstrakDesktop"; };
         StationModel model(std::move(services));
-        QTRY_COMPARE(model.serviceStatus(), QStringLiteral("后台未启用"));
+        // The status is asked for every 3 s and answered asynchronously.
+        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
         model.startService();
         QTRY_VERIFY_WITH_TIMEOUT(model.registered() || model.error(), 30000);
         QVERIFY2(!model.error(), qPrintable(model.error().value_or("")));
@@ -92,7 +93,7 @@ private slots:
         auto stopping = model.stopService();
         QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
         QVERIFY(!model.error());
-        QTRY_COMPARE(model.serviceStatus(), QStringLiteral("后台未启用"));
+        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
         const auto last = created.heartbeat();
         QCOMPARE(last.pid, 0);
         QVERIFY(!last.isFresh(Timestamp::now()));

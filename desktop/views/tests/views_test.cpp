@@ -26,12 +26,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A widget that is missing fails the test; the steps after it run on a hidden stand-in, so one
+// missing widget cannot crash the slots that follow.
+template <class Widget>
+Widget* found(Widget* widget, QWidget* root, const QString& what) {
+    if (widget) return widget;
+    QTest::qFail(qPrintable("no widget " + what), __FILE__, __LINE__);
+    auto* standIn = new Widget(root);
+    standIn->hide();
+    return standIn;
+}
+
 template <class Widget = QPushButton>
 Widget* withText(QWidget* root, const QString& text) {
     for (auto* widget : root->findChildren<Widget*>()) {
         if (widget->text() == text) return widget;
     }
-    return nullptr;
+    return found<Widget>(nullptr, root, "showing " + text);
 }
 
 // The field a screen reader announces by `name`.
@@ -40,7 +51,7 @@ Widget* named(QWidget* root, const QString& name) {
     for (auto* widget : root->findChildren<Widget*>()) {
         if (widget->accessibleName() == name) return widget;
     }
-    return nullptr;
+    return found<Widget>(nullptr, root, "named " + name);
 }
 
 bool shows(QWidget* widget) {
@@ -134,6 +145,7 @@ private slots:
         }
         app->root().select(Panel::opening);
         auto* progress = qobject_cast<ProgressViewPage*>(app->root().page());
+        QVERIFY(progress);
         QCOMPARE(progress->detail(0), QStringLiteral("待开始"));
         QCOMPARE(progress->detail(1), QStringLiteral("待部署"));
         QVERIFY(!progress->done(0) && !progress->done(1));
@@ -173,7 +185,7 @@ private slots:
         QTest::keySequence(&app->window(), QKeySequence::Save);
         QVERIFY(app->station().busy() && !save->isEnabled());
         QTRY_VERIFY(!app->station().busy());
-        QCOMPARE(body->toPlainText(), QString());
+        QTRY_COMPARE(body->toPlainText(), QString());
         QCOMPARE(app->station().notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
         QVERIFY(withText(page, "我的第一篇笔记"));
         body->setPlainText("第二篇");
@@ -256,6 +268,7 @@ private slots:
         app->station().setModelResult(ModelResult{"ok", 1, 1});
         app->root().select(Panel::opening);
         auto* progress = qobject_cast<ProgressViewPage*>(app->root().page());
+        QVERIFY(progress);
         QVERIFY(progress->done(0) && progress->done(1) && !progress->done(2) && progress->done(3));
         QCOMPARE(progress->detail(3), QStringLiteral("本次测试已通过"));
         for (int row = 4; row < 9; ++row) QVERIFY(!progress->done(row));
@@ -268,6 +281,8 @@ private slots:
         auto app = launchWithWorkstation();
         QVERIFY(qobject_cast<OverviewView*>(app->root().page()));
         QVERIFY(withText<QLabel>(app->root().page(), "尚未运行"));
+        app->root().select(Panel::about);
+        QVERIFY(withText(app->root().page(), "打开已有工作站…")->isEnabled());  // service idle
         app->root().select(Panel::services);
         auto* page = app->root().page();
         auto* start = withText(page, "启用后台");
