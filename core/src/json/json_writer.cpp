@@ -30,34 +30,35 @@ void JsonWriter::beforeValue() {
     newline();
 }
 
-JsonWriter& JsonWriter::beginObject() {
+JsonWriter& JsonWriter::open(char bracket) {
     beforeValue();
-    m_output.push_back('{');
+    m_output.push_back(bracket);
     m_firstInLevel.push_back(true);
     return *this;
+}
+
+JsonWriter& JsonWriter::close(char bracket) {
+    const bool empty = m_firstInLevel.back();
+    m_firstInLevel.pop_back();
+    if (!empty) newline();
+    m_output.push_back(bracket);
+    return *this;
+}
+
+JsonWriter& JsonWriter::beginObject() {
+    return open('{');
 }
 
 JsonWriter& JsonWriter::endObject() {
-    const bool empty = m_firstInLevel.back();
-    m_firstInLevel.pop_back();
-    if (!empty) newline();
-    m_output.push_back('}');
-    return *this;
+    return close('}');
 }
 
 JsonWriter& JsonWriter::beginArray() {
-    beforeValue();
-    m_output.push_back('[');
-    m_firstInLevel.push_back(true);
-    return *this;
+    return open('[');
 }
 
 JsonWriter& JsonWriter::endArray() {
-    const bool empty = m_firstInLevel.back();
-    m_firstInLevel.pop_back();
-    if (!empty) newline();
-    m_output.push_back(']');
-    return *this;
+    return close(']');
 }
 
 JsonWriter& JsonWriter::key(std::string_view name) {

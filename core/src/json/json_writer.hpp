@@ -30,6 +30,9 @@ public:
     const Bytes& output() const noexcept { return m_output; }
 
 private:
+    // Opens or closes an object or array level.
+    JsonWriter& open(char bracket);
+    JsonWriter& close(char bracket);
     void beforeValue();
     void newline();
 
