@@ -103,16 +103,14 @@ TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
         readdirCallsBeforeFailure = calls;
         const std::string message = messageOf([&] { workspace.rebuildIndex(); });
         readdirCallsBeforeFailure = -1;
-        EXPECT_TRUE(message == "知识库目录无法读取。" ||
-                    message == "部分知识目录无法读取，索引未更新。")
+        EXPECT_TRUE(message == "知识库目录无法读取。" || message == expected::partlyUnreadable)
             << message;
         EXPECT_EQ(readFile(workspace.root() / "system/indexes/knowledge.json"), stored);
     }
 
     fs::create_directory(dir / "occupied");  // empty, but the listing fails
     readdirCallsBeforeFailure = 0;
-    EXPECT_EQ(messageOf([&] { Workspace::create(dir / "occupied", "站"); }),
-              "该目录已有资料。请打开已有工作站，或选择一个空目录。");
+    EXPECT_MESSAGE(expected::occupied, Workspace::create(dir / "occupied", "站"));
     readdirCallsBeforeFailure = -1;
     EXPECT_FALSE(fs::exists(dir / "occupied/station.json"));
 }
@@ -125,8 +123,7 @@ TEST(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
     predictableUuids = true;
     const std::string planted = ".ostrak-" + Uuid::random().text();
     fs::create_hard_link(dir / "victim", dir / planted);
-    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("overwritten", dir / "data", false); }),
-              "无法创建临时文件。");
+    EXPECT_MESSAGE("无法创建临时文件。", SafeFiles::writeData("overwritten", dir / "data", false));
     predictableUuids = false;
     EXPECT_EQ(readFile(dir / "victim"), "precious");
     EXPECT_FALSE(fs::exists(dir / "data"));
@@ -138,15 +135,14 @@ TEST(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
     testing::TempDir dir;
     writeFile(dir / "elsewhere", "keep");
     afterFileFlush = [&] { fs::create_symlink(dir / "elsewhere", dir / "data"); };
-    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("new", dir / "data", false); }),
-              "数据路径不能经过符号链接，请选择真实目录。");
+    EXPECT_MESSAGE(expected::link, SafeFiles::writeData("new", dir / "data", false));
     afterFileFlush = nullptr;
     EXPECT_TRUE(fs::is_symlink(dir / "data"));
     EXPECT_EQ(readFile(dir / "elsewhere"), "keep");
 
     writeFile(dir / "grown", std::string(11, 'x'));
     understateSizes = true;  // as if measured before it grew
-    EXPECT_EQ(messageOf([&] { SafeFiles::readData(dir / "grown", 10); }), "文件超过读取限制。");
+    EXPECT_MESSAGE("文件超过读取限制。", SafeFiles::readData(dir / "grown", 10));
     understateSizes = false;
 }
 
@@ -182,7 +178,7 @@ TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     });
     onReaddir = nullptr;
     EXPECT_TRUE(moved);
-    EXPECT_EQ(message, "部分知识目录无法读取，索引未更新。");
+    EXPECT_EQ(message, expected::partlyUnreadable);
 }
 
 }  // namespace

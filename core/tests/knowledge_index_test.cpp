@@ -192,10 +192,10 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
     if (canTry) {
         put("inbox/deep/locked/b.md", "b");
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0);
-        EXPECT_EQ(failureOfRebuild(), "部分知识目录无法读取，索引未更新。");
+        EXPECT_EQ(failureOfRebuild(), expected::partlyUnreadable);
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0700);
         fs::create_hard_link(foreign, knowledge / "notes/foreign.md");
-        EXPECT_EQ(failureOfRebuild(), "文件类型、归属或大小不符合工作站要求。");
+        EXPECT_EQ(failureOfRebuild(), expected::unfit);
         EXPECT_EQ(readFile(indexFile), before);
     }
     fs::remove_all(knowledge);
@@ -206,16 +206,14 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
 }
 
 TEST_F(KnowledgeIndexTest, LoadingRefusesBrokenIndexes) {
-    EXPECT_EQ(messageOf([&] { workspace.loadIndex(); }), "文件无法读取，请检查目录和权限。");
+    EXPECT_MESSAGE(expected::unreadable, workspace.loadIndex());
     for (const char* broken :
          {"{", R"({"documents":[],"skipped":0})",
           R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
           R"({"documents":[],"skipped":"0","updatedAt":1})",
           R"({"documents":[],"skipped":0,"updatedAt":1} trailing)"}) {
         writeFile(indexFile, broken);
-        EXPECT_EQ(messageOf([&] { workspace.loadIndex(); }),
-                  "工作站文件格式有误。原始资料已保留，请勿重新初始化。")
-            << broken;
+        EXPECT_MESSAGE(expected::format, workspace.loadIndex()) << broken;
     }
     EXPECT_NO_THROW(workspace.rebuildIndex());  // a broken index is simply replaced
     EXPECT_NO_THROW(workspace.loadIndex());
@@ -232,9 +230,9 @@ TEST_F(KnowledgeIndexTest, DocumentURLsStayInsideTheKnowledgeFolder) {
         {"/etc/passwd", outside},
         {relative(""), outside},
         {relative("../knowledge-old/x.md"), outside},
-        {relative("escape/x.md"), "数据路径不能经过符号链接，请选择真实目录。"}};
+        {relative("escape/x.md"), expected::link}};
     for (const auto& [path, message] : cases) {
-        EXPECT_EQ(messageOf([&] { workspace.documentURL({path, "", ""}); }), message) << path;
+        EXPECT_MESSAGE(message, workspace.documentURL({path, "", ""})) << path;
     }
 }
 

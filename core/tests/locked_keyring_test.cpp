@@ -43,13 +43,11 @@ TEST(LockedKeyring, EveryOperationRefusesAndTheItemStays) {
     g_list_free(toLock);
     ASSERT_TRUE(secret_collection_get_locked(collection));
 
-    EXPECT_EQ(messageOf([&] { ModelKeychain::read(station, ModelProvider::deepseek); }),
-              "请先保存 API Key，并允许访问本机钥匙串。");
+    EXPECT_MESSAGE(expected::noKey, ModelKeychain::read(station, ModelProvider::deepseek));
     EXPECT_EQ(
         messageOf([&] { ModelKeychain::save("sk-new-key-456", station, ModelProvider::deepseek); }),
         "钥匙串未允许更新密钥。");
-    EXPECT_EQ(messageOf([&] { ModelKeychain::remove(station, ModelProvider::deepseek); }),
-              "钥匙串密钥未能删除。");
+    EXPECT_MESSAGE("钥匙串密钥未能删除。", ModelKeychain::remove(station, ModelProvider::deepseek));
     EXPECT_EQ(storedItems(service, station), 1);
 
     g_object_unref(collection);

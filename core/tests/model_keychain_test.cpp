@@ -12,8 +12,6 @@
 namespace ostrak {
 namespace {
 
-const std::string keyMessage = "请先保存 API Key，并允许访问本机钥匙串。";
-
 class Keychain : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -47,8 +45,8 @@ TEST_F(Keychain, ChecksTheKeyBeforeTouchingTheKeyring) {
           std::string("sk-abc\tdef"), std::string("sk-abc\u200ddef"),
           std::string("sk-abc\xff\xfe"
                       "def")}) {
-        EXPECT_EQ(messageOf([&] { ModelKeychain::save(bad, station, ModelProvider::zhipu); }),
-                  "API Key 格式不正确。")
+        EXPECT_MESSAGE("API Key 格式不正确。",
+                       ModelKeychain::save(bad, station, ModelProvider::zhipu))
             << bad;
     }
     EXPECT_EQ(ModelKeychain::read(station, ModelProvider::zhipu), std::string(4096, 'k'));
@@ -64,8 +62,7 @@ TEST_F(Keychain, ReplacesRemovesAndKeepsKeysApart) {
     EXPECT_EQ(ModelKeychain::read(station, ModelProvider::deepseek), "second-key-2");
     for (int twice = 0; twice < 2; ++twice) {  // removing nothing succeeds too
         ModelKeychain::remove(station, ModelProvider::deepseek);
-        EXPECT_EQ(messageOf([&] { ModelKeychain::read(station, ModelProvider::deepseek); }),
-                  keyMessage);
+        EXPECT_MESSAGE(expected::noKey, ModelKeychain::read(station, ModelProvider::deepseek));
     }
     EXPECT_EQ(ModelKeychain::read(station, ModelProvider::zhipu), "zhipu-key-3");
     EXPECT_EQ(ModelKeychain::read(other, ModelProvider::deepseek), "other-key-4");

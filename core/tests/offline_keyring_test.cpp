@@ -16,12 +16,10 @@ TEST(OfflineKeyring, EveryOperationFailsQuicklyWithItsMessage) {
     EXPECT_EQ(
         messageOf([&] { ModelKeychain::save("sk-valid-key", station, ModelProvider::deepseek); }),
         "钥匙串未允许保存密钥。");
-    EXPECT_EQ(messageOf([&] { ModelKeychain::read(station, ModelProvider::deepseek); }),
-              "请先保存 API Key，并允许访问本机钥匙串。");
-    EXPECT_EQ(messageOf([&] { ModelKeychain::remove(station, ModelProvider::deepseek); }),
-              "钥匙串密钥未能删除。");
-    EXPECT_EQ(messageOf([&] { ModelConnection::test(ModelProvider::zhipu, "glm-4.7", station); }),
-              "请先保存 API Key，并允许访问本机钥匙串。");
+    EXPECT_MESSAGE(expected::noKey, ModelKeychain::read(station, ModelProvider::deepseek));
+    EXPECT_MESSAGE("钥匙串密钥未能删除。", ModelKeychain::remove(station, ModelProvider::deepseek));
+    EXPECT_MESSAGE(expected::noKey,
+                   ModelConnection::test(ModelProvider::zhipu, "glm-4.7", station));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 

@@ -17,9 +17,6 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
-const std::string linkMessage = "数据路径不能经过符号链接，请选择真实目录。";
-const std::string unfitMessage = "文件类型、归属或大小不符合工作站要求。";
-
 TEST(CheckAncestors, RefusesLinksAndWhatCannotBeExamined) {
     TempDir dir;
     fs::create_directories(dir / "real/inner");
@@ -31,13 +28,13 @@ TEST(CheckAncestors, RefusesLinksAndWhatCannotBeExamined) {
         {"", location},
         {"/", location},
         {"/tmp/..", location},
-        {dir / "linked", linkMessage},
-        {dir / "linked/inner/new/deeper", linkMessage},
+        {dir / "linked", expected::link},
+        {dir / "linked/inner/new/deeper", expected::link},
         {dir / "file/below", "无法检查数据路径的权限。"},
         {dir / "linked/../real/inner", noError},  // ".." is resolved textually
         {dir / "not/yet/there", noError}};
     for (const auto& [path, message] : cases) {
-        EXPECT_EQ(messageOf([&] { SafeFiles::checkAncestors(path); }), message) << path;
+        EXPECT_MESSAGE(message, SafeFiles::checkAncestors(path)) << path;
     }
 }
 
@@ -47,9 +44,9 @@ TEST(Directory, CreatesMissingLevelsPrivatelyAndRefusesFilesAndLinks) {
     for (const char* level : {"a", "a/b", "a/b/c"}) EXPECT_EQ(modeOf(dir / level), 0700u) << level;
     EXPECT_NO_THROW(SafeFiles::directory(dir / "a/b/c"));
     writeFile(dir / "file", "x");
-    EXPECT_EQ(messageOf([&] { SafeFiles::directory(dir / "file"); }), "所选位置不是目录。");
+    EXPECT_MESSAGE("所选位置不是目录。", SafeFiles::directory(dir / "file"));
     fs::create_directory_symlink(dir.path(), dir / "link");
-    EXPECT_EQ(messageOf([&] { SafeFiles::directory(dir / "link/new"); }), linkMessage);
+    EXPECT_MESSAGE(expected::link, SafeFiles::directory(dir / "link/new"));
     EXPECT_FALSE(fs::exists(dir / "new"));
 }
 
@@ -58,8 +55,8 @@ TEST(PrivateRoot, RefusesOpenOrForeignRootsWithoutChangingThem) {
     fs::create_directory(dir / "root");
     for (const mode_t open : {0750, 0701}) {
         ::chmod((dir / "root").c_str(), open);
-        EXPECT_EQ(messageOf([&] { SafeFiles::privateRoot(dir / "root", false); }),
-                  "工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。");
+        EXPECT_MESSAGE("工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。",
+                       SafeFiles::privateRoot(dir / "root", false));
         EXPECT_EQ(modeOf(dir / "root"), open);
     }
     SafeFiles::privateRoot(dir / "root", true);
@@ -67,8 +64,7 @@ TEST(PrivateRoot, RefusesOpenOrForeignRootsWithoutChangingThem) {
     writeFile(dir / "file", "x");
     for (const Path& foreign : {dir / "file", dir / "missing", Path("/usr")}) {
         if (foreign == "/usr" && testing::runningAsRoot()) continue;
-        EXPECT_EQ(messageOf([&] { SafeFiles::privateRoot(foreign, true); }),
-                  "工作站数据目录必须属于当前系统用户。");
+        EXPECT_MESSAGE(expected::notOwned, SafeFiles::privateRoot(foreign, true));
     }
 }
 
@@ -80,67 +76,57 @@ TEST(ReadData, TakesOnlyRegularFilesWithinTheLimit) {
     ::mkfifo((dir / "fifo").c_str(), 0600);
     EXPECT_EQ(SafeFiles::readData(dir / "file", 100).size(), 100u);
     EXPECT_EQ(SafeFiles::readData(dir / "empty", 0), "");
-    const std::pair<Path, std::string> refused[] = {
-        {dir / "file", unfitMessage},
-        {dir / "missing", "文件无法读取，请检查目录和权限。"},
-        {dir / "link", linkMessage},
-        {dir.path(), unfitMessage},
-        {dir / "fifo", unfitMessage}};
+    const std::pair<Path, std::string> refused[] = {{dir / "file", expected::unfit},
+                                                    {dir / "missing", expected::unreadable},
+                                                    {dir / "link", expected::link},
+                                                    {dir.path(), expected::unfit},
+                                                    {dir / "fifo", expected::unfit}};
     for (const auto& [path, message] : refused) {
-        EXPECT_EQ(messageOf([&] { SafeFiles::readData(path, 99); }), message) << path;
+        EXPECT_MESSAGE(message, SafeFiles::readData(path, 99)) << path;
     }
-}
-
-TEST(ReadRecord, TurnsEveryDecodingProblemIntoTheFormatMessage) {
-    TempDir dir;
-    const auto station = [](const std::string& createdAt, const std::string& schema) {
-        return R"({"createdAt":)" + createdAt +
-               R"(,"id":"6F2D5C1A-0000-4000-8000-000000000001","name":"站",)"
-               R"("ownerID":"6F2D5C1A-0000-4000-8000-000000000002","schema":)" +
-               schema + "}";
-    };
-    // Integers far outside any integer type are format errors, not wrapped values.
-    for (const std::string& broken :
-         {std::string(R"({"createdAt":1.5,"name":"站","schema":1})"), std::string("[]"),
-          std::string("{"), station("\"x\"", "1"), station("1.5", "1e300"),
-          station("1.5", "9.3e18"), station("1.5", "1") + "x"}) {
-        writeFile(dir / "station.json", broken);
-        EXPECT_EQ(
-            messageOf([&] { SafeFiles::read<StationConfiguration>(dir / "station.json", 4096); }),
-            "工作站文件格式有误。原始资料已保留，请勿重新初始化。")
-            << broken;
-        EXPECT_EQ(readFile(dir / "station.json"), broken);
-    }
-    writeFile(dir / "station.json", station("1.5", "1"));
-    EXPECT_EQ(SafeFiles::read<StationConfiguration>(dir / "station.json", 4096).name, "站");
-    EXPECT_EQ(messageOf([&] { SafeFiles::read<StationConfiguration>(dir / "station.json", 5); }),
-              unfitMessage);
 }
 
 // The stored form, byte for byte: sorted keys, two-space indent, "/" escaped, upper-case UUIDs.
-TEST(WriteRecord, WritesTheStoredFormExactly) {
+// Reading it back turns every decoding problem into the format message and keeps the file;
+// integers far outside any integer type are format errors, not wrapped values.
+TEST(Records, AreWrittenInTheStoredFormAndReadOnlyWhenWhole) {
     TempDir dir;
+    const Path file = dir / "station.json";
     const StationConfiguration station{1, *Uuid::parse("6f2d5c1a-0000-4000-8000-000000000001"),
                                        *Uuid::parse("6F2D5C1A-0000-4000-8000-000000000002"),
                                        "a/b \"q\"", Timestamp{12.25}};
-    SafeFiles::write(station, dir / "station.json", true);
-    EXPECT_EQ(readFile(dir / "station.json"), R"({
+    SafeFiles::write(station, file, true);
+    const std::string stored = R"({
   "createdAt" : 12.25,
   "id" : "6F2D5C1A-0000-4000-8000-000000000001",
   "name" : "a\/b \"q\"",
   "ownerID" : "6F2D5C1A-0000-4000-8000-000000000002",
   "schema" : 1
 }
-)");
-    EXPECT_EQ(SafeFiles::read<StationConfiguration>(dir / "station.json", 4096).name, station.name);
-    EXPECT_EQ(modeOf(dir / "station.json"), 0600u);
+)";
+    EXPECT_EQ(readFile(file), stored);
+    EXPECT_EQ(modeOf(file), 0600u);
+    EXPECT_EQ(SafeFiles::read<StationConfiguration>(file, 4096).name, station.name);
+    EXPECT_MESSAGE(expected::unfit, SafeFiles::read<StationConfiguration>(file, stored.size() - 1));
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        return std::string(stored).replace(stored.find(from), from.size(), to);
+    };
+    for (const std::string& broken :
+         {std::string(R"({"createdAt":1.5,"name":"站","schema":1})"), std::string("[]"),
+          std::string("{"), replaced("12.25", "\"x\""), replaced(": 1\n", ": 1e300\n"),
+          replaced(": 1\n", ": 9.3e18\n"), stored + "x"}) {
+        writeFile(file, broken);
+        EXPECT_MESSAGE(expected::format, SafeFiles::read<StationConfiguration>(file, 4096))
+            << broken;
+        EXPECT_EQ(readFile(file), broken);
+    }
 }
 
 TEST(WriteData, ReplacesOrCreatesExclusivelyAndLeavesNothingElse) {
     TempDir dir;
     writeFile(dir / "data", "old");
-    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("new", dir / "data", true); }),
-              "文件保存失败或目标已存在，原稿未覆盖。");
+    EXPECT_MESSAGE("文件保存失败或目标已存在，原稿未覆盖。",
+                   SafeFiles::writeData("new", dir / "data", true));
     EXPECT_EQ(readFile(dir / "data"), "old");
     SafeFiles::writeData("new", dir / "data", false);
     EXPECT_EQ(readFile(dir / "data"), "new");
@@ -156,17 +142,16 @@ TEST(WriteData, RefusesUnusableDestinationsAndKeepsTheOldFile) {
     fs::create_symlink(dir / "real/target", dir / "real/final");
     const std::pair<Path, std::string> refused[] = {
         {dir / "missing/file", "目标目录不可写或不属于当前用户。"},
-        {dir / "link/file", linkMessage},
-        {dir / "real/final", linkMessage}};
+        {dir / "link/file", expected::link},
+        {dir / "real/final", expected::link}};
     for (const auto& [path, message] : refused) {
-        EXPECT_EQ(messageOf([&] { SafeFiles::writeData("x", path, false); }), message) << path;
+        EXPECT_MESSAGE(message, SafeFiles::writeData("x", path, false)) << path;
     }
     EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"final"});
     if (testing::runningAsRoot()) GTEST_SKIP() << "root ignores the read-only folder";
     writeFile(dir / "real/data", "old");
     ::chmod((dir / "real").c_str(), 0500);
-    EXPECT_EQ(messageOf([&] { SafeFiles::writeData("new", dir / "real/data", false); }),
-              "无法创建临时文件。");
+    EXPECT_MESSAGE("无法创建临时文件。", SafeFiles::writeData("new", dir / "real/data", false));
     ::chmod((dir / "real").c_str(), 0700);
     EXPECT_EQ(readFile(dir / "real/data"), "old");
 }

@@ -49,15 +49,14 @@ TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
                                  R"(","timestamp":10,"extra":true})");
     EXPECT_FALSE(workspace.heartbeat().issue);
     const std::pair<std::string, std::string> refused[] = {
-        {R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})",
-         "工作站文件格式有误。原始资料已保留，请勿重新初始化。"},
-        {std::string(4097, ' '), "文件类型、归属或大小不符合工作站要求。"}};
+        {R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})", expected::format},
+        {std::string(4097, ' '), expected::unfit}};
     for (const auto& [content, message] : refused) {
         writeFile(heartbeatFile, content);
-        EXPECT_EQ(messageOf([&] { workspace.heartbeat(); }), message);
+        EXPECT_MESSAGE(message, workspace.heartbeat());
     }
     workspace.saveHeartbeat({Uuid::random(), Timestamp::now(), 42, 0, 0, std::nullopt});
-    EXPECT_EQ(messageOf([&] { workspace.heartbeat(); }), "后台服务身份不匹配。");
+    EXPECT_MESSAGE("后台服务身份不匹配。", workspace.heartbeat());
 }
 
 // Other processes meet the lock in the service's tests; here, one holder and no links.
@@ -65,13 +64,12 @@ TEST_F(HeartbeatTest, OneLockHolderAtATimeAndNeverThroughALink) {
     auto lock = workspace.acquireServiceLock();
     ASSERT_TRUE(lock);
     EXPECT_EQ(testing::modeOf(workspace.root() / "system/state/service.lock"), 0600u);
-    EXPECT_EQ(messageOf([&] { workspace.acquireServiceLock(); }), "该工作站已有后台服务在运行。");
+    EXPECT_MESSAGE("该工作站已有后台服务在运行。", workspace.acquireServiceLock());
     lock.reset();
     EXPECT_NO_THROW(workspace.acquireServiceLock());
     fs::remove(workspace.root() / "system/state/service.lock");
     fs::create_symlink(dir / "elsewhere", workspace.root() / "system/state/service.lock");
-    EXPECT_EQ(messageOf([&] { workspace.acquireServiceLock(); }),
-              "数据路径不能经过符号链接，请选择真实目录。");
+    EXPECT_MESSAGE(expected::link, workspace.acquireServiceLock());
     EXPECT_FALSE(fs::exists(dir / "elsewhere"));
 }
 
