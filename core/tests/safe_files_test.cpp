@@ -114,7 +114,7 @@ TEST(Records, AreWrittenInTheStoredFormAndReadOnlyWhenWhole) {
     for (const std::string& broken :
          {std::string(R"({"createdAt":1.5,"name":"站","schema":1})"), std::string("[]"),
           std::string("{"), replaced("12.25", "\"x\""), replaced(": 1\n", ": 1e300\n"),
-          replaced(": 1\n", ": 9.3e18\n"), stored + "x"}) {
+          replaced(": 1\n", ": 9.3e18\n"), replaced(": 1\n", ": 1.5\n"), stored + "x"}) {
         writeFile(file, broken);
         EXPECT_MESSAGE(expected::format, SafeFiles::read<StationConfiguration>(file, 4096))
             << broken;

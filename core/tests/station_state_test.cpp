@@ -34,13 +34,12 @@ TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
     ServiceHeartbeat heartbeat{
         workspace.configuration().id, Timestamp{123.5}, 42, 7, 2, std::nullopt};
     workspace.saveHeartbeat(heartbeat);
-    EXPECT_EQ(readFile(heartbeatFile).find("issue"),
-              std::string::npos);  // omitted when there is none
+    EXPECT_EQ(readFile(heartbeatFile).find("issue"), std::string::npos);  // none: omitted
     EXPECT_EQ(testing::modeOf(heartbeatFile), 0600u);
     const auto back = workspace.heartbeat();
-    EXPECT_EQ(std::tie(back.pid, back.indexed, back.skipped), std::make_tuple(42, 7, 2));
-    EXPECT_EQ(back.timestamp, Timestamp{123.5});
-    EXPECT_FALSE(back.issue);
+    EXPECT_EQ(std::tie(back.pid, back.indexed, back.skipped, back.timestamp, back.issue),
+              std::tie(heartbeat.pid, heartbeat.indexed, heartbeat.skipped, heartbeat.timestamp,
+                       heartbeat.issue));
     heartbeat.issue = "知识索引失败。请在 APP 中检查数据位置和权限。";
     workspace.saveHeartbeat(heartbeat);
     EXPECT_EQ(workspace.heartbeat().issue, heartbeat.issue);
@@ -48,13 +47,10 @@ TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
     writeFile(heartbeatFile, R"({"indexed":1,"issue":null,"pid":5,"skipped":0,"stationID":")" + id +
                                  R"(","timestamp":10,"extra":true})");
     EXPECT_FALSE(workspace.heartbeat().issue);
-    const std::pair<std::string, std::string> refused[] = {
-        {R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})", expected::format},
-        {std::string(4097, ' '), expected::unfit}};
-    for (const auto& [content, message] : refused) {
-        writeFile(heartbeatFile, content);
-        EXPECT_MESSAGE(message, workspace.heartbeat());
-    }
+    writeFile(heartbeatFile, R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})");
+    EXPECT_MESSAGE(expected::format, workspace.heartbeat());
+    writeFile(heartbeatFile, std::string(4097, ' '));
+    EXPECT_MESSAGE(expected::unfit, workspace.heartbeat());
     workspace.saveHeartbeat({Uuid::random(), Timestamp::now(), 42, 0, 0, std::nullopt});
     EXPECT_MESSAGE("后台服务身份不匹配。", workspace.heartbeat());
 }
@@ -78,9 +74,8 @@ TEST(Environment, MeasuresTheVolumeOfTheNearestExistingFolder) {
     const auto report = EnvironmentReport::inspect(dir / "a/b/c");
     EXPECT_FALSE(fs::exists(dir / "a"));
     struct statvfs volume {};
-    ASSERT_EQ(::statvfs(dir.path().c_str(), &volume), 0);
-    ASSERT_TRUE(report.availableBytes);
-    EXPECT_NEAR(static_cast<double>(*report.availableBytes),
+    ::statvfs(dir.path().c_str(), &volume);
+    EXPECT_NEAR(static_cast<double>(report.availableBytes.value_or(-1)),
                 static_cast<double>(volume.f_bavail) * volume.f_frsize, 64.0 * 1024 * 1024);
     EXPECT_NE(report.operatingSystem.find(" · Linux "), std::string::npos);
     // A relative location with the working directory gone has no volume; the report still comes.
@@ -88,11 +83,8 @@ TEST(Environment, MeasuresTheVolumeOfTheNearestExistingFolder) {
     fs::create_directory(dir / "cwd");
     ASSERT_EQ(::chdir((dir / "cwd").c_str()), 0);
     fs::remove(dir / "cwd");
-    for (const char* location : {"", "relative/place"}) {
-        EnvironmentReport gone;
-        EXPECT_NO_THROW(gone = EnvironmentReport::inspect(location));
-        EXPECT_FALSE(gone.availableBytes);
-    }
+    for (const char* location : {"", "relative/place"})
+        EXPECT_FALSE(EnvironmentReport::inspect(location).availableBytes) << location;
     EXPECT_EQ(::fchdir(back), 0);
     ::close(back);
 }
@@ -123,14 +115,15 @@ TEST(Diagnostics, ReportsCountsAndFreshnessOnly) {
     testing::TempDir dir;
     Workspace workspace = Workspace::create(dir / "station", "私人站名");
     const Bytes bytes = workspace.diagnosticReport();
-    const auto json = nlohmann::json::parse(bytes);
+    auto json = nlohmann::json::parse(bytes);
     EXPECT_EQ(bytes.find('\n'), std::string::npos);
-    EXPECT_EQ(json.size(), 5u);
-    EXPECT_EQ(json["appVersion"], "0.1.1");
-    EXPECT_EQ(json["schema"], 1);
-    EXPECT_EQ(json["serviceFresh"], false);
     EXPECT_NEAR(json["generatedAt"].get<double>(), Timestamp::now().seconds, 60);
-    EXPECT_EQ(json["systemVersion"], EnvironmentReport::inspect(dir.path()).operatingSystem);
+    json.erase("generatedAt");
+    const auto system = EnvironmentReport::inspect(dir.path()).operatingSystem;
+    EXPECT_EQ(json, nlohmann::json({{"appVersion", "0.1.1"},
+                                    {"schema", 1},
+                                    {"serviceFresh", false},
+                                    {"systemVersion", system}}));
     for (const std::string& secret :
          {workspace.configuration().id.text(), workspace.configuration().ownerID.text(),
           std::string("私人站名"), dir.path().native()}) {

@@ -17,7 +17,6 @@ public:
     bool unregisterSucceeds = true;
     int registrations = 0;
     int unregistrations = 0;
-    int settingsOpened = 0;
 
     AgentStatus status() override { return current; }
     void registerAgent(std::function<void(std::optional<QString>)> done) override {
@@ -33,7 +32,7 @@ public:
             done(unregisterSucceeds);
         });
     }
-    void openSettings() override { ++settingsOpened; }
+    void openSettings() override {}
 };
 
 // Dialogs that give the answers queued by the test (nothing left: cancelled).
@@ -44,18 +43,18 @@ public:
     QStringList asked;
 
     std::optional<QString> chooseFolder(const QString& confirmText, bool) override {
-        asked << confirmText;
-        return next(folders);
+        return next(confirmText, folders);
     }
     std::optional<QString> chooseSaveFile(const QString& proposedName) override {
-        asked << proposedName;
-        return next(files);
+        return next(proposedName, files);
     }
 
 private:
-    static std::optional<QString> next(std::deque<std::optional<QString>>& answers) {
+    std::optional<QString> next(const QString& question,
+                                std::deque<std::optional<QString>>& answers) {
+        asked << question;
         if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
+        const auto answer = answers.front();
         answers.pop_front();
         return answer;
     }
