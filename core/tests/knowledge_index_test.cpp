@@ -41,9 +41,6 @@ protected:
         for (const auto& document : index.documents) out.push_back(document.relativePath);
         return out;
     }
-    std::string failureOfRebuild() const {
-        return messageOf([&] { workspace.rebuildIndex(); });
-    }
 };
 
 // The stored index reads back the same through this program and an independent parser, with
@@ -192,14 +189,14 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
     if (canTry) {
         put("inbox/deep/locked/b.md", "b");
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0);
-        EXPECT_EQ(failureOfRebuild(), expected::partlyUnreadable);
+        EXPECT_MESSAGE(expected::partlyUnreadable, workspace.rebuildIndex());
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0700);
         fs::create_hard_link(foreign, knowledge / "notes/foreign.md");
-        EXPECT_EQ(failureOfRebuild(), expected::unfit);
+        EXPECT_MESSAGE(expected::unfit, workspace.rebuildIndex());
         EXPECT_EQ(readFile(indexFile), before);
     }
     fs::remove_all(knowledge);
-    EXPECT_EQ(failureOfRebuild(), "知识库目录无法读取。");
+    EXPECT_MESSAGE("知识库目录无法读取。", workspace.rebuildIndex());
     if (!canTry)
         GTEST_SKIP() << "a locked folder and a foreign file need a run as a user "
                         "with OSTRAK_TEST_FOREIGN_FILE (scripts/test as root sets both)";

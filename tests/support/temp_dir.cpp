@@ -92,8 +92,7 @@ bool runningAsRoot() {
 }
 
 std::string environmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+    return environment(name).value_or("");
 }
 
 }  // namespace ostrak::testing
