@@ -80,10 +80,10 @@ private:
         for (ssize_t got; (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
             request.append(buffer, static_cast<std::size_t>(got));
             const auto headEnd = request.find("\r\n\r\n");
+            if (headEnd == std::string::npos) continue;
             const auto field = request.find("Content-Length: ");
-            if (headEnd != std::string::npos && field < headEnd &&
-                request.size() >= headEnd + 4 + std::stoul(request.substr(field + 16)))
-                break;
+            const auto length = field < headEnd ? std::stoul(request.substr(field + 16)) : 0;
+            if (request.size() >= headEnd + 4 + length) break;
         }
         return request;
     }
@@ -136,7 +136,7 @@ TEST(Connection, RefusesEveryStatusButTwoHundredAndFailedTransports) {
         server.stop();
         EXPECT_EQ(server.requests.size(), 1u);
         for (const std::string& url : {server.url, std::string("ftp://127.0.0.1/x")}) {
-            EXPECT_MESSAGE(transport, ModelConnection::exchange(url, "k", "m"));
+            EXPECT_MESSAGE(transport, ModelConnection::exchange(url, "k", "m")) << url;
         }
     }
 }

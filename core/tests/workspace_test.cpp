@@ -96,7 +96,13 @@ TEST(Open, ReopensAndRenamesKeepingTheIdentity) {
     EXPECT_EQ(created.configuration().name, "新名字");
     EXPECT_EQ(std::tie(stored.name, stored.id, stored.ownerID, stored.createdAt),
               std::tie(created.configuration().name, before.id, before.ownerID, before.createdAt));
+    EXPECT_EQ(before.id, created.configuration().id);
     EXPECT_EQ(entries(dir / "station").size(), 7u);  // no temporary file left behind
+    // A folder open to others is refused and left as it is.
+    ::chmod((dir / "station").c_str(), 0755);
+    EXPECT_MESSAGE("工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。",
+                   Workspace::open(dir / "station"));
+    EXPECT_EQ(modeOf(dir / "station"), 0755u);
 }
 
 TEST(Open, ChecksTheIdentityInOrder) {
@@ -170,6 +176,7 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     EXPECT_EQ(Installation::supportDirectory(), home.path() / ".local/share/PlovikWorkstation");
     ::setenv("XDG_DATA_HOME", (home.path() / "xdg").c_str(), 1);
     EXPECT_EQ(Installation::supportDirectory(), home.path() / "xdg/PlovikWorkstation");
+    EXPECT_FALSE(fs::exists(home.path() / "xdg"));
     EXPECT_FALSE(Installation::hasSavedWorkspace());
     const auto created = Workspace::create(dir / "first", "站");
     Installation::save(created);

@@ -18,5 +18,10 @@ trap cleanup EXIT
 for assignment in $(printf 'own-keyring' | gnome-keyring-daemon --unlock --components=secrets --daemonize); do
     export "$assignment"
 done
-keyring_pid=${GNOME_KEYRING_PID:-$(pgrep -u "$(id -u)" -n gnome-keyring-d || true)}
+# The daemon started here is the one whose runtime folder is this run's, never another run's.
+for pid in $(pgrep -u "$(id -u)" gnome-keyring-d || true); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"; then
+        keyring_pid=$pid
+    fi
+done
 OSTRAK_TEST_OWN_KEYRING=1 "$@"

@@ -89,7 +89,8 @@ private slots:
         QCOMPARE(empty->location(), QDir(QDir::homePath()).filePath("Plovik"));
         QCOMPARE(empty->modelName(), QStringLiteral("deepseek-chat"));
         Installation::save(Workspace::create(dir("station"), "书房"));
-        QCOMPARE(makeModel()->name(), QStringLiteral("书房"));
+        auto reopened = makeModel();
+        QCOMPARE(reopened->name() + reopened->location(), "书房" + text(dir("station")));
         // Another workstation where the pointer leads (no workstation at all: the views' test).
         fs::rename(dir("station"), dir("moved"));
         Workspace::create(dir("station"), "别处");
@@ -135,6 +136,12 @@ private slots:
                                            .arg(model->serviceStatus())));
         }
     }
+    void refreshesByItself() {
+        auto model = makeModel();
+        agent().current = AgentStatus::notFound;
+        QTRY_COMPARE_WITH_TIMEOUT(model->serviceStatus(), QStringLiteral("后台组件未找到"), 5000);
+    }
+
     void installChecksTheSystemAndTheFolder() {
         environment.isSupported = false;
         auto model = makeModel();
@@ -162,6 +169,7 @@ private slots:
         // Installing again with a workstation open does nothing.
         QSignalSpy notices(model.get(), &StationModel::noticeChanged);
         model->install();
+        QVERIFY(!model->error());
         QCOMPARE(notices.count(), 0);
     }
 
@@ -226,6 +234,7 @@ private slots:
         model->setName(" 新名字 ");
         model->rename();
         QCOMPARE(model->notice(), QStringLiteral("名字已保存。"));
+        QCOMPARE(model->name(), QStringLiteral(" 新名字 "));
         model->setName("a\tb");
         model->rename();
         QCOMPARE(model->error(), QStringLiteral("名字请使用 1–48 个字，不含换行或控制字符。"));
@@ -242,6 +251,8 @@ private slots:
         QVERIFY(!waitFor(model->saveNote("周报", "正文")));  // busy
         waitFor(searching);
         QVERIFY(fs::is_empty(knowledge / "notes"));
+        QVERIFY(!waitFor(model->saveNote("周报", " ")));
+        QCOMPARE(model->error(), QStringLiteral("笔记内容不能为空，且不超过 256 KB。"));
         // Saved and found back (what the page shows is the views' test), or left out of a
         // full index and still saved.
         QVERIFY(waitFor(model->saveNote("周报", "本周完成了索引")));
