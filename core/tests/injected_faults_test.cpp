@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>

@@ -3,8 +3,6 @@
 // Without it these tests are skipped, so they never touch a real user's keyring.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "ostrak/core.hpp"
 #include "temp_dir.hpp"
 #include "test_messages.hpp"

@@ -2,7 +2,6 @@
 // workstation is written, read, indexed and beaten: nothing may land outside or be read from it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>

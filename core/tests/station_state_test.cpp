@@ -24,8 +24,6 @@ TEST(Freshness, IsJudgedFromMinusFiveToUnderTwentySeconds) {
     const ServiceHeartbeat heartbeat{Uuid::random(), Timestamp{1000}, 1, 0, 0, std::nullopt};
     for (const double fresh : {1019.9, 995.1, 995.0}) EXPECT_TRUE(heartbeat.isFresh({fresh}));
     for (const double stale : {1020.0, 994.9}) EXPECT_FALSE(heartbeat.isFresh({stale}));
-    const ServiceHeartbeat stopped{{}, Timestamp::distantPast(), 0, 0, 0, std::nullopt};
-    EXPECT_FALSE(stopped.isFresh(Timestamp::now()));
 }
 
 class HeartbeatTest : public ::testing::Test, protected testing::Station {};
@@ -35,7 +33,6 @@ TEST_F(HeartbeatTest, RoundTripsAndRefusesWhatIsNotThisStationsHeartbeat) {
         workspace.configuration().id, Timestamp{123.5}, 42, 7, 2, std::nullopt};
     workspace.saveHeartbeat(heartbeat);
     EXPECT_EQ(readFile(heartbeatFile).find("issue"), std::string::npos);  // none: omitted
-    EXPECT_EQ(testing::modeOf(heartbeatFile), 0600u);
     const auto back = workspace.heartbeat();
     EXPECT_EQ(std::tie(back.pid, back.indexed, back.skipped, back.timestamp, back.issue),
               std::tie(heartbeat.pid, heartbeat.indexed, heartbeat.skipped, heartbeat.timestamp,

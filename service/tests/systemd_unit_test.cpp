@@ -4,7 +4,6 @@
 // is skipped, so it never touches a real user's services.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 

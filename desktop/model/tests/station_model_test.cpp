@@ -280,10 +280,6 @@ private slots:
         fs::create_symlink(inbox / "b.md", inbox / "link2.md");
         waitFor(model->search());
         QCOMPARE(model->notice(), QStringLiteral("有 2 项未纳入索引（大小、数量或链接限制）。"));
-        fs::remove(inbox / "link1.md");
-        fs::remove(inbox / "link2.md");
-        waitFor(model->search());
-        QVERIFY(!model->notice());
     }
 
     void opensOnlyInsideTheKnowledgeFolderAndExports() {
@@ -328,16 +324,12 @@ private slots:
         QCOMPARE(requests.load(), 1);
         QVERIFY(model->modelResult());
         QCOMPARE(model->modelResult()->reply, std::string("sk-test-0123456789"));
-        const auto other = Workspace::create(dir("other"), "别处");
-        auto again = model->test();
-        dialogs().folders.push_back(text(other.root()));
-        model->openExisting();
-        QCOMPARE(model->error(), QStringLiteral("请等待当前操作完成后再切换工作站。"));
-        waitFor(again);
         for (int twice = 0; twice < 2; ++twice) {  // nothing left the second time: still done
             model->removeKey();
             QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
         }
+        const auto other = Workspace::create(dir("other"), "别处");
+        dialogs().folders.push_back(text(other.root()));
         model->dismissError();
         model->openExisting();
         QCOMPARE(model->workspace()->configuration().id, other.configuration().id);

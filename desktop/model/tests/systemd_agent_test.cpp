@@ -9,8 +9,6 @@
 #include <QScopeGuard>
 #include <QtTest>
 
-#include <filesystem>
-
 #include "ostrak/core.hpp"
 #include "station_model.hpp"
 #include "systemd_agent_control.hpp"
@@ -96,7 +94,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
         const auto last = created.heartbeat();
         QCOMPARE(last.pid, 0);
-        QVERIFY(!last.isFresh(Timestamp::now()));
     }
 
     // A manager that stops answering never freezes the window: its status reads "not found"
