@@ -125,7 +125,7 @@ TEST(Open, ChecksTheIdentityInOrder) {
     EXPECT_MESSAGE(expected::unreadable, Workspace::open(dir / "station"));
 }
 
-TEST(Notes, WritesANewPrivateFileWithTheTitleLine) {
+TEST(Notes, WritesANewFileWithTheTitleLine) {
     TempDir dir;
     const auto workspace = Workspace::create(dir / "station", "站");
     const Path note = workspace.writeNote("  # 周报 ", "\n第一行\n\n");
