@@ -1,7 +1,7 @@
-#include "station/environment_facts.hpp"
 #include "json/index_json.hpp"
 #include "json/json_writer.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/environment_facts.hpp"
 
 namespace ostrak {
 
