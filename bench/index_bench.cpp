@@ -9,7 +9,6 @@
 //   ostrak_index_bench --make-base DIR      only create the workstation DIR/station with the
 //                                            knowledge base (for measuring the service)
 //   ostrak_index_bench --rebuild-once ROOT   (internal) open ROOT, rebuild once, print VmHWM
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "ostrak/allocator.hpp"
 #include "ostrak/core.hpp"
 
 namespace fs = std::filesystem;
@@ -139,9 +139,9 @@ std::string targetText(double ratio) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The allocator settings of both programs (service/main.cpp, desktop/views/main.cpp).
-    mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024 * 1024);
+    // Measured with the service's allocator settings.
+    ostrak::allocator::useOneArena();
+    ostrak::allocator::keepLargeBuffersOnTheHeap();
     if (argc == 3 && std::string(argv[1]) == "--rebuild-once") {
         ostrak::Workspace::open(argv[2]).rebuildIndex();
         std::printf("%ld\n", peakKilobytes());

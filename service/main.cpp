@@ -5,7 +5,6 @@
 //
 // Standard error carries exactly two possible lines: the start-up failure (then status 1) and a
 // heartbeat that could not be written during the timer phase.
-#include <malloc.h>
 #include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 
 #include "agent.hpp"
 #include "command_line.hpp"
+#include "ostrak/allocator.hpp"
 #include "ostrak/core.hpp"
 #include "timer_loop.hpp"
 
@@ -77,12 +77,9 @@ int runUntilStopped(service::Agent& agent, const sigset_t& signals) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Passes never overlap, so one malloc arena serves both threads: the memory that the first
-    // pass (on this thread) frees is reused by the worker's passes instead of doubling the peak.
-    mallopt(M_ARENA_MAX, 1);
-    // The index (up to 100 MB) is read into one buffer: from the heap, its pages are reused from
-    // read to read instead of being mapped and faulted in afresh each time.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024 * 1024);
+    // The first pass runs on this thread, the later ones on the timer's.
+    allocator::useOneArena();
+    allocator::keepLargeBuffersOnTheHeap();
     const sigset_t stopSignals = blockStopSignals();
     // A write past the file-size limit then fails with EFBIG like any failed write (old file
     // intact, temporary removed) instead of killing the process.

@@ -1,6 +1,5 @@
 // OstrakDesktop: the management app of the workstation.
 #include <fcntl.h>
-#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "ostrak/allocator.hpp"
 #include "ostrak/installation.hpp"
 #include "ostrak/safe_files.hpp"
 #include "plovik_app.hpp"
@@ -94,9 +94,8 @@ void removeStaleTemporaries() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // The index (up to 100 MB) is read into one buffer on every search: from the heap, its pages
-    // are reused from read to read instead of being mapped and faulted in afresh each time.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024 * 1024);
+    // Every search reads the index anew.
+    ostrak::allocator::keepLargeBuffersOnTheHeap();
     answerCommandLine(argc, argv);
     if (!hasDisplay()) {
         std::fputs("OstrakDesktop: 没有可用的图形显示（DISPLAY 或 WAYLAND_DISPLAY 未设置）。\n",
