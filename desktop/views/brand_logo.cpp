@@ -1,18 +1,16 @@
 #include "brand_logo.hpp"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include "style.hpp"
 
 namespace plovik {
 
 // The one drawing of the logo: the SVG that is also installed as the hicolor icon, carried in
 // the Qt resources and rendered at the screen's pixel density.
 QPixmap brandLogo(int size) {
-    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(size, size) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
+    QPixmap pixmap = style::canvas(size);
     QSvgRenderer logo(QStringLiteral(":/plovik/cn.trenzo.workstation.svg"));
     QPainter painter(&pixmap);
     logo.render(&painter, QRectF(0, 0, size, size));

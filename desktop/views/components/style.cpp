@@ -100,20 +100,16 @@ QIcon icon(const char* themeName, int standardPixmap) {
     return QIcon::fromTheme(QString::fromLatin1(themeName), fallback);
 }
 
-namespace {
-// A transparent 32-point square drawn at the screen's pixel density, so icons stay sharp on
-// high-density screens.
-QPixmap canvas() {
+QPixmap canvas(int size) {
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
-    QPixmap pixmap(QSize(32, 32) * ratio);
+    QPixmap pixmap(QSize(size, size) * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
-}  // namespace
 
 QIcon circle(bool filled, const QColor& color) {
-    QPixmap pixmap = canvas();
+    QPixmap pixmap = canvas(32);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(color, 3));
@@ -123,7 +119,7 @@ QIcon circle(bool filled, const QColor& color) {
 }
 
 QIcon check(const QColor& color) {
-    QPixmap pixmap = canvas();
+    QPixmap pixmap = canvas(32);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

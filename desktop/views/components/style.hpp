@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QString>
 
 // The app's text styles and hierarchical colours, as the nearest Qt equivalents: fonts scaled
@@ -25,6 +26,9 @@ QString buttonText(const QString& text);
 // The first `count` user-perceived characters (grapheme clusters) of `text`.
 QString firstGraphemes(const QString& text, int count);
 
+// A transparent square of `size` points at the screen's pixel density, so what is drawn on it
+// stays sharp on high-density screens.
+QPixmap canvas(int size);
 // A theme icon by its freedesktop name, or the given standard icon when the theme has none.
 QIcon icon(const char* themeName, int standardPixmap);
 // A small round status mark: filled or hollow, in a tone or the accent colour.
