@@ -135,29 +135,30 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
         return QtFuture::makeReadyFuture(false);
     }
     const Uuid station = workspace.configuration().id;
-    return rebuildInBackground(workspace).then(this, [this, station, note, title,
-                                                      root = workspace.root()](
-                                                         const RebuildOutcome& outcome) {
-        if (!outcome.index) {
-            setError(outcome.failure);
+    return rebuildInBackground(workspace).then(
+        this, [this, station, note, title, root = workspace.root()](const RebuildOutcome& outcome) {
+            if (!outcome.index) {
+                setError(outcome.failure);
+                setBusy(false);
+                return false;
+            }
+            if (!stillOpen(station)) {
+                setBusy(false);
+                return false;
+            }
+            setQuery(title);
+            setDocuments(outcome.index->search(utf8(title)));
+            const bool found =
+                std::any_of(outcome.index->documents.begin(), outcome.index->documents.end(),
+                            [&](const IndexedDocument& document) {
+                                return root / document.relativePath == note;
+                            });
+            setNotice(found
+                          ? tr("原稿已保存，并已在本地索引查回。")
+                          : tr("原稿已保存；索引达到容量限制，尚未查回。可在知识库目录打开原稿。"));
             setBusy(false);
-            return false;
-        }
-        if (!stillOpen(station)) {
-            setBusy(false);
-            return false;
-        }
-        setQuery(title);
-        setDocuments(outcome.index->search(utf8(title)));
-        const bool found = std::any_of(
-            outcome.index->documents.begin(), outcome.index->documents.end(),
-            [&](const IndexedDocument& document) { return root / document.relativePath == note; });
-        setNotice(found ? tr("原稿已保存，并已在本地索引查回。")
-                        : QStringLiteral(
-                              "原稿已保存；索引达到容量限制，尚未查回。可在知识库目录打开原稿。"));
-        setBusy(false);
-        return true;
-    });
+            return true;
+        });
 }
 
 QFuture<void> StationModel::search() {

@@ -19,10 +19,9 @@ AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, par
     version->add(new DetailRow(tr("已实测"), tr("Debian 12；其他发行版待实机验收")));
     version->add(new DetailRow(tr("发行状态"), tr("源码构建；尚未提供发行版软件包")));
     version->add(new DetailRow(tr("小程序"), QStringLiteral("plovik")));
-    version->add(
-        style::label(QStringLiteral("当前提供安装基础、知识库和模型连接测试。完整工作站开通尚未完成"
-                                    "；不会把测试状态写成已付款、已绑定或已验收。"),
-                     style::Text::callout, style::Tone::secondary));
+    version->add(style::label(tr("当前提供安装基础、知识库和模型连接测试。完整工作站开通尚未完成"
+                                 "；不会把测试状态写成已付款、已绑定或已验收。"),
+                              style::Text::callout, style::Tone::secondary));
     m_export = new QPushButton(tr("导出脱敏诊断…"));
     connect(m_export, &QPushButton::clicked, &m_station, &StationModel::exportDiagnostics);
     auto* exportRow = new QHBoxLayout;
@@ -32,10 +31,9 @@ AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, par
     m_layout->addWidget(version);
 
     m_keepData = new Surface(tr("保留你的资料"));
-    m_keepData->add(
-        style::label(QStringLiteral("移除 APP 不会删除知识库。卸载前请先停止后台；更换 APP "
+    m_keepData->add(style::label(tr("移除 APP 不会删除知识库。卸载前请先停止后台；更换 APP "
                                     "前保留完整数据目录。自动回滚与备份恢复尚未开放。"),
-                     style::Text::callout));
+                                 style::Text::callout));
     m_openExisting = new QPushButton(tr("打开已有工作站…"));
     connect(m_openExisting, &QPushButton::clicked, &m_station, &StationModel::openExisting);
     auto* openRow = new QHBoxLayout;

@@ -93,10 +93,9 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_results = new QVBoxLayout;
     m_results->setSpacing(0);
     searching->add(m_results);
-    searching->add(
-        style::label(QStringLiteral("开发版支持本工作站的 Markdown / TXT，最多 1,000 篇、正文合计 "
-                                    "16 MB。外部 Obsidian 库导入与语义检索尚未开放。"),
-                     style::Text::caption, style::Tone::secondary));
+    searching->add(style::label(tr("开发版支持本工作站的 Markdown / TXT，最多 1,000 篇、正文合计 "
+                                   "16 MB。外部 Obsidian 库导入与语义检索尚未开放。"),
+                                style::Text::caption, style::Tone::secondary));
     content->addWidget(searching);
 
     connect(&m_station, &StationModel::documentsChanged, this, &KnowledgeView::showResults);

@@ -84,8 +84,8 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_keyPanel->add(m_spinner);
     m_keyMessage = style::label({}, style::Text::callout, style::Tone::secondary);
     m_keyPanel->add(m_keyMessage);
-    m_keyPanel->add(style::label(QStringLiteral("测试仅发送固定问候语，会消耗少量服务商额度。此处用"
-                                                "量是本次连接测试结果，不代表平台订阅余额。"),
+    m_keyPanel->add(style::label(tr("测试仅发送固定问候语，会消耗少量服务商额度。此处用"
+                                    "量是本次连接测试结果，不代表平台订阅余额。"),
                                  style::Text::callout, style::Tone::secondary));
     content->addWidget(m_keyPanel);
 

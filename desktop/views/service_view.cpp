@@ -48,8 +48,8 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
 
     auto* host = new Surface(tr("作为长期在线的主机"));
     host->add(
-        style::label(QStringLiteral("保持开机、联网，并避免自动休眠。建议使用长期接电的小型主机。本"
-                                    " APP 不会自行改变系统电源设置。")));
+        style::label(tr("保持开机、联网，并避免自动休眠。建议使用长期接电的小型主机。本"
+                        " APP 不会自行改变系统电源设置。")));
     host->add(style::label(
         tr("本地资料可在离线时读取；云端模型需要联网。plovik 的新工作站连接仍待接通。"),
         style::Text::callout, style::Tone::secondary));

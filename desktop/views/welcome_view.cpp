@@ -66,8 +66,7 @@ WelcomeView::WelcomeView(StationModel& station, QWidget* parent) : Page(station,
     actions->addStretch();
     m_layout->addLayout(actions);
     m_layout->addWidget(style::label(
-        QStringLiteral(
-            "开发预览 · 本版先部署本机环境。平台账号、订阅、专家服务和 plovik 绑定尚待接通。"),
+        tr("开发预览 · 本版先部署本机环境。平台账号、订阅、专家服务和 plovik 绑定尚待接通。"),
         style::Text::callout, style::Tone::secondary, true));
 
     watch();
