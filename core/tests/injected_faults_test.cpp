@@ -4,18 +4,10 @@
 // network file system can; a folder moved while it is listed) and uuid_generate_random (a
 // temporary name known in advance).
 #include <dirent.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <functional>
-#include <utility>
-#include <vector>
 
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 extern "C" int __real_fsync(int descriptor);
 extern "C" int __real_fstat(int descriptor, struct stat* status);
@@ -66,10 +58,6 @@ extern "C" int __wrap_fstat(int descriptor, struct stat* status) {
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::readFile;
-using testing::writeFile;
 
 // After the file's data is flushed and the new name published, the directory holding the name
 // is flushed too, so the saved file survives a power loss.

@@ -1,20 +1,10 @@
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "ostrak/core.hpp"
-#include "station.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::readFile;
-using testing::writeFile;
 
 // Texts that put every byte that needs escaping before, on and after sixteen-byte boundaries.
 std::vector<std::string> awkwardTexts() {

@@ -1,11 +1,8 @@
 // A key whose keyring is locked: every operation refuses with its own message and the stored
 // item stays. Runs in a keyring of its own (tests/support/own_keyring.sh), since it locks it.
-#include <gtest/gtest.h>
 #include <libsecret/secret.h>
 
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {

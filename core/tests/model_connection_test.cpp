@@ -1,20 +1,14 @@
 // The connection test's answer, and its HTTP exchange against a loopback server of the test's.
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
-#include <utility>
 
-#include "ostrak/core.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {

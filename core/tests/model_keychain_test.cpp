@@ -1,11 +1,7 @@
 // API keys in a real Secret Service: scripts/test starts a private D-Bus session with an
 // unlocked gnome-keyring in the temporary home and says so in OSTRAK_TEST_PRIVATE_KEYRING.
 // Without it these tests are skipped, so they never touch a real user's keyring.
-#include <gtest/gtest.h>
-
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {

@@ -1,11 +1,6 @@
 // With no D-Bus session reachable (ctest points DBUS_SESSION_BUS_ADDRESS nowhere), every key
 // operation fails at once with its own message.
-#include <gtest/gtest.h>
-
-#include <chrono>
-
-#include "ostrak/core.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {

@@ -1,25 +1,15 @@
 // Another process swaps folders of a workstation for links to an outside folder while the
 // workstation is written, read, indexed and beaten: nothing may land outside or be read from it.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <system_error>
 
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 // Every file below `folder` with its content.
 std::map<std::string, std::string> snapshot(const Path& folder) {

@@ -1,21 +1,7 @@
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "ostrak/core.hpp"
-#include "temp_dir.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::entries;
-using testing::modeOf;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 TEST(CheckAncestors, RefusesLinksAndWhatCannotBeExamined) {
     TempDir dir;

@@ -1,24 +1,14 @@
 // What a workstation says about its service and its machine: the heartbeat, the service lock,
 // the environment report and the redacted diagnostics export.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "ostrak/core.hpp"
-#include "station.hpp"
 #include "station/environment_facts.hpp"
-#include "test_messages.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using testing::readFile;
-using testing::writeFile;
 
 TEST(Freshness, IsJudgedFromMinusFiveToUnderTwentySeconds) {
     const ServiceHeartbeat heartbeat{Uuid::random(), Timestamp{1000}, 1, 0, 0, std::nullopt};

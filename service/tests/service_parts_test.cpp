@@ -1,13 +1,8 @@
 // The service's own parts: its command line and the loop that paces its passes.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <filesystem>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "command_line.hpp"
+#include "testing.hpp"
 #include "timer_loop.hpp"
 
 namespace ostrak::service {
@@ -34,7 +29,6 @@ TEST(CommandLine, AcceptsTheThreeFormsAndRefusesEverythingElse) {
     }
 }
 
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // A tick that overran is followed by the next one at once and then the usual rhythm, never by

@@ -1,24 +1,8 @@
 // The real OstrakService program, started as a child process on temporary workstations.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <thread>
-
-#include "child_process.hpp"
-#include "ostrak/core.hpp"
-#include "station.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using testing::ChildProcess;
-using testing::eventually;
-using testing::runToEnd;
 
 const std::string program = OSTRAK_SERVICE_PROGRAM;
 const std::string startupLine = "plovik后台启动失败，请在管理 APP 中检查安装状态。\n";

@@ -2,22 +2,12 @@
 // for the workstation of the installation pointer. scripts/test starts a private manager (its
 // own XDG_RUNTIME_DIR and home) and says so in OSTRAK_TEST_PRIVATE_SYSTEMD; without it the test
 // is skipped, so it never touches a real user's services.
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <sstream>
 
-#include "child_process.hpp"
-#include "ostrak/core.hpp"
-#include "station.hpp"
+#include "testing.hpp"
 
 namespace ostrak {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using testing::eventually;
-using testing::runToEnd;
 
 const std::string unitName = "cn.trenzo.workstation.agent.service";
 

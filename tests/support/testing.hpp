@@ -1,11 +1,39 @@
 #pragma once
 
+// What every test of the core and the service starts from: Google Test, the core, temporary
+// folders and workstations, child processes, and the texts the tests expect.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
-#include "ostrak/error.hpp"
+#include "child_process.hpp"
+#include "ostrak/core.hpp"
+#include "station.hpp"
+#include "temp_dir.hpp"
 
 namespace ostrak {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::entries;
+using testing::eventually;
+using testing::modeOf;
+using testing::readFile;
+using testing::runToEnd;
+using testing::TempDir;
+using testing::TempHome;
+using testing::writeFile;
 
 // What messageOf gives for an action that throws no OstrakError.
 inline const std::string noError = "(no OstrakError)";
