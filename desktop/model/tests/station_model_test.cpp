@@ -202,7 +202,8 @@ private slots:
         // A rename keeps what the person typed on screen and stores it trimmed.
         model->setName(" 新名字 ");
         model->rename();
-        QCOMPARE(model->notice() + model->name(), QStringLiteral("名字已保存。 新名字 "));
+        QCOMPARE(model->notice().value_or("") + model->name(),
+                 QStringLiteral("名字已保存。 新名字 "));
         model->setName("a\tb");
         model->rename();
         QCOMPARE(model->error(), QStringLiteral("名字请使用 1–48 个字，不含换行或控制字符。"));
