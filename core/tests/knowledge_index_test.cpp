@@ -206,9 +206,7 @@ TEST_F(KnowledgeIndexTest, DocumentURLsStayInsideTheKnowledgeFolder) {
     fs::create_directory_symlink(dir.path(), knowledge / "escape");
     const std::string outside = "来源不在本工作站知识库内。";
     const std::pair<std::string, std::string> cases[] = {
-        {relative("../station.json"), outside},
         {relative("notes/../../x.md"), outside},
-        {"station.json", outside},
         {"/etc/passwd", outside},
         {relative(""), outside},
         {relative("../knowledge-old/x.md"), outside},

@@ -47,9 +47,8 @@ TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
     const Path knowledge = workspace.knowledgeURL();
     const Path outside = dir / "outside";
     // The outside folder looks like the workstation, so a redirected operation would succeed.
-    fs::create_directories(outside / "system/indexes");
-    fs::create_directories(outside / "system/state");
-    fs::create_directories(outside / "notes");
+    for (const char* folder : {"system/indexes", "system/state", "notes"})
+        fs::create_directories(outside / folder);
     testing::writeFile(outside / "station.json",
                        testing::readFile(workspace.root() / "station.json"));
     const auto before = snapshot(outside);

@@ -128,10 +128,10 @@ TEST_F(ServiceProgram, AStopDuringTheFirstPassStillEndsCleanly) {
     EXPECT_EQ(temporaries(indexes), std::vector<std::string>{});
 }
 
-// kill -9 in the middle of index writes: the index is always a whole old or new file, and the
-// next start removes the temporary files such kills leave once they are 15 minutes old, restores
-// missing folders, indexes and beats.
-TEST_F(ServiceProgram, KilledMidWriteLeavesAWholeIndexAndItsLeftoversAreSwept) {
+// Writes cut short by kill -9 or by the file-size limit: the index is always a whole old or new
+// file; the next start removes the temporary files kills leave once they are 15 minutes old,
+// restores missing folders, indexes and beats; the limit is a failure reported the usual way.
+TEST_F(ServiceProgram, WritesCutShortLeaveAWholeIndexAndNoLeftovers) {
     const Path indexes = workspace.root() / "system/indexes";
     for (int round = 0; round < 6; ++round) {
         fillKnowledge(200, "r" + std::to_string(round) + "-");
@@ -170,21 +170,16 @@ TEST_F(ServiceProgram, KilledMidWriteLeavesAWholeIndexAndItsLeftoversAreSwept) {
     EXPECT_TRUE(last->isFresh(Timestamp::now()) && last->pid > 0 && !last->issue);
     EXPECT_EQ(last->indexed, 1000);
     EXPECT_TRUE(fs::is_directory(workspace.root() / "system/logs"));
-}
 
-// A write past the file-size limit is a failure reported the usual way, not a crash.
-TEST_F(ServiceProgram, AWritePastTheFileSizeLimitIsAReportedFailure) {
-    fillKnowledge(20);
-    ASSERT_EQ(runToEnd(program, rootArguments("--once")).status, 0);
-    const std::string before = testing::readFile(indexFile);
-    fillKnowledge(40, "more-");
+    const std::string before = readFile(indexFile);
+    put("notes/new.md", "# 新\n" + std::string(16000, 'y'));
     // 100 blocks of 512 bytes: room for the heartbeat, not for the new index.
     const auto limited = runToEnd("/bin/sh", {"-c", "ulimit -f 100; exec \"$0\" \"$@\"", program,
                                               "--root", workspace.root().native(), "--once"});
     EXPECT_EQ(limited.status, 1);
     EXPECT_EQ(limited.standardError, startupLine);
-    EXPECT_EQ(testing::readFile(indexFile), before);
-    EXPECT_EQ(temporaries(workspace.root() / "system/indexes"), std::vector<std::string>{});
+    EXPECT_EQ(readFile(indexFile), before);
+    EXPECT_EQ(temporaries(indexes), (std::vector<std::string>{fresh, ".ostrak-notes"}));
     ASSERT_TRUE(heartbeat());
     EXPECT_EQ(heartbeat()->issue, indexingIssue);
 }
