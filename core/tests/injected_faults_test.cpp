@@ -61,9 +61,10 @@ namespace {
 
 // After the file's data is flushed and the new name published, the directory holding the name
 // is flushed too, so the saved file survives a power loss.
-TEST(InjectedFaults, FlushesTheFileThenItsDirectory) {
+class InjectedFaults : public ::testing::Test, protected testing::Station {};
+
+TEST_F(InjectedFaults, FlushesTheFileThenItsDirectory) {
     for (const bool exclusive : {true, false}) {
-        testing::TempDir dir;
         flushed.clear();
         SafeFiles::writeData("content", dir / "file", exclusive);
         struct stat data {
@@ -77,10 +78,7 @@ TEST(InjectedFaults, FlushesTheFileThenItsDirectory) {
 
 // A listing that fails halfway is not the end of the folder: the rebuild publishes nothing and
 // says so, and a half-listed location is not taken for empty.
-TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
-    testing::TempHome home;
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
+TEST_F(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
     for (int i = 0; i < 5; ++i) workspace.writeNote("笔记" + std::to_string(i), "内容");
     workspace.rebuildIndex();
     const std::string stored = readFile(workspace.root() / "system/indexes/knowledge.json");
@@ -104,8 +102,7 @@ TEST(InjectedFaults, AListingThatFailsHalfwayIsAFailure) {
 
 // Someone who guesses the next temporary name and plants it, as a hard link to another file of
 // the user, gets no write through it: the temporary file is created exclusively.
-TEST(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
-    testing::TempDir dir;
+TEST_F(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
     writeFile(dir / "victim", "precious");
     predictableUuids = true;
     const std::string planted = ".ostrak-" + Uuid::random().text();
@@ -118,8 +115,7 @@ TEST(InjectedFaults, APlantedTemporaryNameIsNeverWrittenThrough) {
 
 // A link planted at the destination while the data is written is refused, not written over or
 // through; a file that grew past the limit after it was measured is refused when read.
-TEST(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
-    testing::TempDir dir;
+TEST_F(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
     writeFile(dir / "elsewhere", "keep");
     afterFileFlush = [&] { fs::create_symlink(dir / "elsewhere", dir / "data"); };
     EXPECT_MESSAGE(expected::link, SafeFiles::writeData("new", dir / "data", false));
@@ -135,10 +131,7 @@ TEST(InjectedFaults, ChangesBetweenCheckAndUseAreCaught) {
 
 // A folder moved away while the walk is inside it: coming back up through ".." must not land
 // in the folder it was moved to and read that folder's files under the old names.
-TEST(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
-    testing::TempHome home;
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
+TEST_F(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     const Path inbox = workspace.knowledgeURL() / "inbox";
     fs::create_directories(inbox / "deep");
     writeFile(inbox / "deep/a.md", "deep");

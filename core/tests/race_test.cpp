@@ -39,7 +39,6 @@ pid_t startSwapping(const Path& folder, const Path& outside, std::chrono::millis
 }
 
 TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
-    testing::TempHome home;
     testing::TempDir dir;
     Workspace workspace = Workspace::create(dir / "station", "站");
     workspace.writeNote("第一篇", "内容");

@@ -26,19 +26,9 @@ TEST(ValidName, TrimsAndCountsCharactersAndRefusesControlAndFormatCharacters) {
     }
 }
 
-TEST(Create, MakesAPrivateWorkstationWithEveryDirectory) {
-    TempDir dir;
-    const auto workspace = Workspace::create(dir / "new/parents/station", "  研究站 ");
-    EXPECT_EQ(workspace.configuration().name, "研究站");
-    EXPECT_EQ(modeOf(dir / "new"), 0700u);
-    // An empty folder open to others is taken and made private.
-    fs::create_directory(dir / "empty");
-    ::chmod((dir / "empty").c_str(), 0755);
-    Workspace::create(dir / "empty/", "站");
-    EXPECT_EQ(modeOf(dir / "empty"), 0700u);
-}
-
-TEST(Create, RefusesLocationsItCannotTakeAndTouchesNothing) {
+// What cannot be taken is refused with nothing touched; an empty folder open to others is taken
+// and made private, like every folder created on the way.
+TEST(Create, TakesOnlyEmptyFoldersAndMakesThemPrivate) {
     TempDir dir;
     fs::create_directory(dir / "hidden");
     writeFile(dir / "hidden/.directory", "view settings");
@@ -56,6 +46,13 @@ TEST(Create, RefusesLocationsItCannotTakeAndTouchesNothing) {
     EXPECT_MESSAGE(nameMessage, Workspace::create(dir / "bad-name", "\n"));
     EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"file", "hidden", "link", "twice"}));
     EXPECT_EQ(entries(dir / "hidden"), std::vector<std::string>{".directory"});
+    const auto workspace = Workspace::create(dir / "new/parents/station", "  研究站 ");
+    EXPECT_EQ(workspace.configuration().name, "研究站");
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
+    fs::create_directory(dir / "empty");
+    ::chmod((dir / "empty").c_str(), 0755);
+    Workspace::create(dir / "empty/", "站");
+    EXPECT_EQ(modeOf(dir / "empty"), 0700u);
 }
 
 // Opening restores missing folders only when asked; a rename rewrites only the name.
@@ -75,8 +72,6 @@ TEST(Open, ReopensAndRenamesKeepingTheIdentity) {
     EXPECT_EQ(created.configuration().name, "新名字");
     EXPECT_EQ(std::tie(stored.name, stored.id, stored.ownerID, stored.createdAt),
               std::tie(created.configuration().name, before.id, before.ownerID, before.createdAt));
-    EXPECT_EQ(before.id, created.configuration().id);
-    EXPECT_EQ(entries(dir / "station").size(), 7u);  // no temporary file left behind
     // A folder open to others is refused and left as it is.
     ::chmod((dir / "station").c_str(), 0755);
     EXPECT_MESSAGE("工作站目录已向其他系统用户开放。请恢复仅本人可访问的权限，再打开。",
@@ -97,7 +92,6 @@ TEST(Open, ChecksTheIdentityInOrder) {
     };
     const std::string other = "此工作站由其他版本创建，请使用兼容版本打开。";
     const std::pair<std::string, std::string> cases[] = {
-        {station("2", a, "站"), other},
         {station("0", a, "站"), other},
         {station("1", b, "\\n"), nameMessage},
         {station("1", b, "站"), "工作站身份损坏，已保留原始资料。"},
@@ -107,29 +101,16 @@ TEST(Open, ChecksTheIdentityInOrder) {
         EXPECT_MESSAGE(message, Workspace::open(dir / "station")) << content;
     }
     EXPECT_EQ(Workspace::open(dir / "station").configuration().name, "  站  ");
-    fs::remove(identity);
-    EXPECT_MESSAGE(expected::unreadable, Workspace::open(dir / "station"));
 }
 
-TEST(Notes, WritesANewFileWithTheTitleLine) {
-    TempDir dir;
-    const auto workspace = Workspace::create(dir / "station", "站");
-    const Path note = workspace.writeNote("  # 周报 ", "\n第一行\n\n");
-    EXPECT_EQ(note.parent_path(), workspace.knowledgeURL() / "notes");
-    const auto id = Uuid::parse(note.stem().native());
-    EXPECT_EQ(note.filename().native(), (id ? id->text() : "not a UUID") + ".md");
-    EXPECT_EQ(readFile(note), "# # 周报\n\n\n第一行\n\n\n");
-    EXPECT_NE(workspace.writeNote("  # 周报 ", "\n第一行\n\n"), note);
-}
-
-// Limits count UTF-8 bytes; the whole note is the body and 6 bytes of "# t\n\n" and "\n".
-TEST(Notes, ChecksTitleThenBodyThenTheWholeNote) {
+// Limits count UTF-8 bytes; the whole note is the body and 6 bytes of "# t\n\n" and "\n". A
+// saved note is a new file named by a UUID, starting with its title line.
+TEST(Notes, ChecksTheLimitsAndWritesANewFileWithTheTitleLine) {
     TempDir dir;
     const auto workspace = Workspace::create(dir / "station", "站");
     const std::string body = "笔记内容不能为空，且不超过 256 KB。";
     const std::string whole = "包含标题的完整笔记不能超过 256 KB。";
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"", "正文", nameMessage},
         {"\n", " \n ", nameMessage},
         {"标题", " \n\t\u3000", body},
         {"t", repeat("知", 87382), body},  // 262,146 bytes in far fewer characters
@@ -139,6 +120,12 @@ TEST(Notes, ChecksTitleThenBodyThenTheWholeNote) {
         EXPECT_MESSAGE(message, workspace.writeNote(title, text)) << title;
     }
     EXPECT_TRUE(entries(workspace.knowledgeURL() / "notes").empty());
+    const Path note = workspace.writeNote("  # 周报 ", "\n第一行\n\n");
+    EXPECT_EQ(note.parent_path(), workspace.knowledgeURL() / "notes");
+    const auto id = Uuid::parse(note.stem().native());
+    EXPECT_EQ(note.filename().native(), (id ? id->text() : "not a UUID") + ".md");
+    EXPECT_EQ(readFile(note), "# # 周报\n\n\n第一行\n\n\n");
+    EXPECT_NE(workspace.writeNote("  # 周报 ", "\n第一行\n\n"), note);
     EXPECT_EQ(fs::file_size(workspace.writeNote("t", std::string(262138, 'x'))), 262144u);
     fs::remove_all(workspace.knowledgeURL() / "notes");
     EXPECT_MESSAGE("目标目录不可写或不属于当前用户。", workspace.writeNote("标题", "正文"));
@@ -172,8 +159,6 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     writeFile(pointer, "{\"root\": 5}");
     EXPECT_TRUE(Installation::hasSavedWorkspace());
     EXPECT_MESSAGE(expected::format, Installation::load());
-    writeFile(pointer, std::string(8193, ' '));
-    EXPECT_MESSAGE(expected::unfit, Installation::load());
     fs::remove(pointer);
     EXPECT_MESSAGE(expected::unreadable, Installation::load());
 }

