@@ -83,16 +83,6 @@ private slots:
         m_home.reset();
     }
 
-    void startsFromThePointer() {
-        auto empty = makeModel();
-        QVERIFY(!empty->workspace() && !empty->error());
-        QCOMPARE(empty->location(), QDir(QDir::homePath()).filePath("Plovik"));
-        QCOMPARE(empty->modelName(), QStringLiteral("deepseek-chat"));
-        Installation::save(Workspace::create(dir("station"), "书房"));
-        auto reopened = makeModel();
-        QCOMPARE(reopened->name() + reopened->location(), "书房" + text(dir("station")));
-    }
-
     // The status line joins the agent's answer with the heartbeat's freshness (its bounds are
     // the core's test), process and station.
     void showsTheServiceStatus() {
@@ -123,6 +113,7 @@ private slots:
     void installChecksTheSystemAndTheFolder() {
         environment.isSupported = false;
         auto model = makeModel();
+        QCOMPARE(model->location(), QDir(QDir::homePath()).filePath("Plovik"));
         model->install();
         QCOMPARE(model->error(),
                  QStringLiteral("此开发版支持 x86-64 或 ARM64 的 Linux 5.10 及以上。"));
@@ -202,6 +193,7 @@ private slots:
         QCOMPARE(model->notice().value_or("") + model->name(),
                  QStringLiteral("名字已保存。 新名字 "));
         QCOMPARE(Workspace::open(fresh.root()).configuration().name, std::string("新名字"));
+        QCOMPARE(makeModel()->name() + makeModel()->location(), "新名字" + text(fresh.root()));
     }
 
     // Saved notes are found back by the search the save starts (what the page shows is the
