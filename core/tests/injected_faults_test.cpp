@@ -66,10 +66,10 @@ class InjectedFaults : public ::testing::Test, protected testing::Station {};
 TEST_F(InjectedFaults, FlushesTheFileThenItsDirectory) {
     for (const bool exclusive : {true, false}) {
         flushed.clear();
-        SafeFiles::writeData("content", dir / "file", exclusive);
+        SafeFiles::writeData("content", dir / (exclusive ? "a" : "b"), exclusive);
         struct stat data {
         }, directory{};
-        ::stat((dir / "file").c_str(), &data);
+        ::stat((dir / (exclusive ? "a" : "b")).c_str(), &data);
         ::stat(dir.path().c_str(), &directory);
         EXPECT_EQ(flushed, (std::vector<std::pair<ino_t, bool>>{{data.st_ino, false},
                                                                 {directory.st_ino, true}}));

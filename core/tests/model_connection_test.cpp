@@ -177,6 +177,7 @@ TEST(ModelIdentifier, IsCheckedBeforeTheKeyring) {
                                                          {"模型", invalid},
                                                          {" glm", invalid},
                                                          {std::string(100, 'a'), expected::noKey},
+                                                         {"glm-4.7", expected::noKey},
                                                          {"org/model:v1_2", expected::noKey}};
     const Uuid station = Uuid::random();
     for (const auto& [model, message] : cases) {

@@ -36,6 +36,8 @@ TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
     EXPECT_FALSE(workspace.heartbeat().issue);
     writeFile(heartbeatFile, R"({"indexed":1,"pid":5,"skipped":0,"stationID":")" + id + R"("})");
     EXPECT_MESSAGE(expected::format, workspace.heartbeat());
+    writeFile(heartbeatFile, std::string(4097, ' '));
+    EXPECT_MESSAGE(expected::unfit, workspace.heartbeat());
     workspace.saveHeartbeat({Uuid::random(), Timestamp::now(), 42, 0, 0, std::nullopt});
     EXPECT_MESSAGE("后台服务身份不匹配。", workspace.heartbeat());
     // Other processes meet the service lock in the service's tests; here, one holder, no links.
@@ -76,17 +78,17 @@ TEST(Environment, MeasuresTheVolumeOfTheNearestExistingFolder) {
 }
 
 TEST(Environment, SupportsLinuxFiveTenOnTwoArchitectures) {
-    const std::tuple<const char*, const char*, bool> cases[] = {{"5.10", "ARM64", true},
-                                                                {"5.9.16", "x86-64", false},
-                                                                {"10.0.1", "x86-64", true},
-                                                                {"6.1.0", "riscv64", false},
-                                                                {"six.one", "x86-64", false}};
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"5.10", "ARM64", true},     {"5.9.16", "x86-64", false}, {"10.0.1", "x86-64", true},
+        {"6.1.0", "riscv64", false}, {"4.19.0", "x86-64", false}, {"six.one", "x86-64", false}};
     for (const auto& [release, architecture, supported] : cases) {
         EXPECT_EQ(environment::isSupported(release, architecture), supported) << release;
     }
     EXPECT_EQ(environment::architectureName("aarch64"), "ARM64");
     EXPECT_EQ(environment::prettyName("NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12\"\n"),
               "Debian GNU/Linux 12");
+    EXPECT_EQ(environment::prettyName("PRETTY_NAME=Arch\n"), "Arch");
+    EXPECT_EQ(environment::prettyName("NAME=x\n"), "Linux");
 }
 
 // The export names neither the person, the station nor its content.
@@ -107,9 +109,11 @@ TEST(Diagnostics, ReportsCountsAndFreshnessOnly) {
     workspace.writeNote("标题", "正文");
     workspace.rebuildIndex();
     EXPECT_EQ(report()["indexedDocuments"], 1);
-    workspace.saveHeartbeat(
-        {workspace.configuration().id, Timestamp::now(), 7, 1, 0, std::nullopt});
-    EXPECT_EQ(report()["serviceFresh"], true);
+    for (const double age : {0.0, 25.0}) {
+        workspace.saveHeartbeat({workspace.configuration().id,
+                                 Timestamp{Timestamp::now().seconds - age}, 7, 1, 0, std::nullopt});
+        EXPECT_EQ(report()["serviceFresh"], age < 20) << age;
+    }
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ TEST(Open, ChecksTheIdentityInOrder) {
     };
     const std::string other = "此工作站由其他版本创建，请使用兼容版本打开。";
     const std::pair<std::string, std::string> cases[] = {
+        {station("2", a, "站"), other},
         {station("0", a, "站"), other},
         {station("1", b, "\\n"), nameMessage},
         {station("1", b, "站"), "工作站身份损坏，已保留原始资料。"},
@@ -101,6 +102,8 @@ TEST(Open, ChecksTheIdentityInOrder) {
         EXPECT_MESSAGE(message, Workspace::open(dir / "station")) << content;
     }
     EXPECT_EQ(Workspace::open(dir / "station").configuration().name, "  站  ");
+    fs::remove(identity);
+    EXPECT_MESSAGE(expected::unreadable, Workspace::open(dir / "station"));
 }
 
 // Limits count UTF-8 bytes; the whole note is the body and 6 bytes of "# t\n\n" and "\n". A
@@ -156,6 +159,8 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     EXPECT_EQ(readFile(pointer), saved);
     fs::remove_all(dir / "first");
     EXPECT_MESSAGE(expected::notOwned, Installation::load());
+    writeFile(pointer, std::string(8193, ' '));
+    EXPECT_MESSAGE(expected::unfit, Installation::load());
     writeFile(pointer, "{\"root\": 5}");
     EXPECT_TRUE(Installation::hasSavedWorkspace());
     EXPECT_MESSAGE(expected::format, Installation::load());

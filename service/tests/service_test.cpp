@@ -172,8 +172,10 @@ TEST_F(ServiceProgram, WritesCutShortLeaveAWholeIndexAndNoLeftovers) {
          temporaries(indexes).size() < 3 && std::chrono::steady_clock::now() < end;) {
         std::this_thread::sleep_for(1ms);
     }
+    EXPECT_EQ(temporaries(indexes).size(), 3u);  // the pass is writing
     service.signal(SIGINT);
     EXPECT_EQ(service.wait(30s), 0);
+    EXPECT_NE(readFile(indexFile), before);  // the pass ended and published its index
     EXPECT_EQ(service.standardError(), "");
     expectStoppedHeartbeat();
     EXPECT_EQ(temporaries(indexes), (std::vector<std::string>{fresh, ".ostrak-notes"}));

@@ -114,6 +114,7 @@ private slots:
         environment.isSupported = false;
         auto model = makeModel();
         QCOMPARE(model->location(), QDir(QDir::homePath()).filePath("Plovik"));
+        QCOMPARE(model->modelName(), QStringLiteral("deepseek-chat"));
         model->install();
         QCOMPARE(model->error(),
                  QStringLiteral("此开发版支持 x86-64 或 ARM64 的 Linux 5.10 及以上。"));
@@ -134,6 +135,14 @@ private slots:
         model->install();
         QCOMPARE(model->location(), text(dir("Plovik")));
         QVERIFY(model->workspace() && !model->error() && Installation::hasSavedWorkspace());
+        QSignalSpy notices(model.get(), &StationModel::noticeChanged);
+        model->install();  // with a workstation open: nothing
+        QVERIFY(!model->error() && notices.isEmpty());
+    }
+    void refreshesByItself() {
+        auto model = makeModel();
+        agent().current = AgentStatus::notFound;
+        QTRY_COMPARE_WITH_TIMEOUT(model->serviceStatus(), QStringLiteral("后台组件未找到"), 5000);
     }
 
     // No switch while busy or while either workstation's service runs; a switch clears what
@@ -158,21 +167,22 @@ private slots:
         QCOMPARE(model->error(), QStringLiteral("目标工作站后台正在运行，请先停止后再切换。"));
         QVERIFY(model->workspace()->configuration().id != live.configuration().id);
 
-        beat(live, 25, 5);
-        fs::remove_all(live.root() / "system/logs");
+        const auto other = Workspace::create(dir("other"), "他处");
+        beat(other, 25, 5);
+        fs::remove_all(other.root() / "system/logs");
         model->setQuery("旧的");
         model->setSecret("sk-typed");
         model->setKeyMessage("旧消息");
         model->setModelResult(ModelResult{"ok", 1, 2});
         QSignalSpy refreshed(model.get(), &StationModel::serviceStatusChanged);
-        dialogs().folders.push_back(text(live.root()));
+        dialogs().folders.push_back(text(other.root()));
         model->dismissError();
         model->openExisting();
-        QCOMPARE(model->name() + model->location(), "别处" + text(live.root()));
+        QCOMPARE(model->name() + model->location(), "他处" + text(other.root()));
         QVERIFY(model->query().isEmpty() && model->secret().isEmpty() &&
                 model->keyMessage().isEmpty() && !model->modelResult());
-        QVERIFY(fs::is_directory(live.root() / "system/logs"));
-        QCOMPARE(Installation::load().configuration().id, live.configuration().id);
+        QVERIFY(fs::is_directory(other.root() / "system/logs"));
+        QCOMPARE(Installation::load().configuration().id, other.configuration().id);
         QCOMPARE(refreshed.count(), 1);
         const auto fresh = Workspace::create(dir("fresh"), "第三");  // never had a service
         dialogs().folders.push_back(text(fresh.root()));
@@ -187,11 +197,14 @@ private slots:
                               "Plovik-diagnostics.json"}));
         QCOMPARE(model->location(), text(fresh.root()));
         QCOMPARE(notices.count(), 0);
-        // A rename keeps what the person typed on screen and stores it trimmed.
+        // A rename keeps what the person typed on screen, stores it trimmed, and refuses bad names.
         model->setName(" 新名字 ");
         model->rename();
         QCOMPARE(model->notice().value_or("") + model->name(),
                  QStringLiteral("名字已保存。 新名字 "));
+        model->setName("a\tb");
+        model->rename();
+        QCOMPARE(model->error(), QStringLiteral("名字请使用 1–48 个字，不含换行或控制字符。"));
         QCOMPARE(Workspace::open(fresh.root()).configuration().name, std::string("新名字"));
         QCOMPARE(makeModel()->name() + makeModel()->location(), "新名字" + text(fresh.root()));
     }
@@ -215,6 +228,7 @@ private slots:
         auto later = model->search();
         model->setQuery("BANANA");  // edited while the index is rebuilt
         waitFor(later);
+        QVERIFY(!model->notice());  // a clean search clears the last notice
         QCOMPARE(model->documents().size(), std::size_t{1});
         QCOMPARE(model->documents()[0].text, std::string("香蕉 banana"));
         fs::create_symlink(inbox / "a.md", inbox / "link1.md");
