@@ -168,10 +168,7 @@ TEST_F(ServiceProgram, WritesCutShortLeaveAWholeIndexAndNoLeftovers) {
     // A stop signal (SIGINT here, as from a terminal) in the middle of the first pass's write
     // waits for the pass, then ends as usual.
     ChildProcess service(program, rootArguments("--run"));
-    for (const auto end = std::chrono::steady_clock::now() + 20s;
-         temporaries(indexes).size() < 3 && std::chrono::steady_clock::now() < end;) {
-        std::this_thread::sleep_for(1ms);
-    }
+    eventually([&] { return temporaries(indexes).size() >= 3; }, 20s, 1ms);
     EXPECT_EQ(temporaries(indexes).size(), 3u);  // the pass is writing
     service.signal(SIGINT);
     EXPECT_EQ(service.wait(30s), 0);

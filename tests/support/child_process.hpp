@@ -102,12 +102,13 @@ inline Finished runToEnd(const std::string& program, const std::vector<std::stri
     return {status.value_or(-2), child.standardError()};
 }
 
-// Polls `condition` every 100 ms until it holds or `timeout` passes.
+// Polls `condition` every `interval` until it holds or `timeout` passes.
 template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout) {
+bool eventually(Condition condition, std::chrono::milliseconds timeout,
+                std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
     for (const auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
         if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(interval);
     }
     return true;
 }
