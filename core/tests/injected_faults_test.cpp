@@ -56,12 +56,9 @@ extern "C" int __wrap_fstat(int descriptor, struct stat* status) {
     return result;
 }
 
-namespace ostrak {
-namespace {
-
 // After the file's data is flushed and the new name published, the directory holding the name
 // is flushed too, so the saved file survives a power loss.
-class InjectedFaults : public ::testing::Test, protected testing::Station {};
+class InjectedFaults : public ::testing::Test, protected Station {};
 
 TEST_F(InjectedFaults, FlushesTheFileThenItsDirectory) {
     for (const bool exclusive : {true, false}) {
@@ -160,6 +157,3 @@ TEST_F(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     EXPECT_TRUE(moved);
     EXPECT_EQ(message, expected::partlyUnreadable);
 }
-
-}  // namespace
-}  // namespace ostrak

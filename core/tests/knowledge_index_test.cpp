@@ -3,11 +3,8 @@
 
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 // Texts that put every byte that needs escaping before, on and after sixteen-byte boundaries.
-std::vector<std::string> awkwardTexts() {
+static std::vector<std::string> awkwardTexts() {
     std::vector<std::string> texts = {"", "/", "a/b\\c\"d", "知识/库\n第二行\r\n",
                                       "emoji 👍🏽 and \u2028 separator"};
     std::string controls;
@@ -23,14 +20,13 @@ std::vector<std::string> awkwardTexts() {
     return texts;
 }
 
-class KnowledgeIndexTest : public ::testing::Test, protected testing::Station {
-protected:
-    std::vector<std::string> paths(const KnowledgeIndex& index) const {
-        std::vector<std::string> out;
-        for (const auto& document : index.documents) out.push_back(document.relativePath);
-        return out;
-    }
-};
+static std::vector<std::string> paths(const KnowledgeIndex& index) {
+    std::vector<std::string> out;
+    for (const auto& document : index.documents) out.push_back(document.relativePath);
+    return out;
+}
+
+class KnowledgeIndexTest : public ::testing::Test, protected Station {};
 
 // The stored index reads back the same through this program and an independent parser, with
 // "/" escaped in short strings and in the sixteen-byte runs of long ones. It is left alone when
@@ -158,8 +154,8 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
     put("notes/a.md", "a");
     workspace.rebuildIndex();
     const std::string before = readFile(indexFile);
-    const auto foreign = testing::environmentValue("OSTRAK_TEST_FOREIGN_FILE");
-    const bool canTry = !testing::runningAsRoot() && !foreign.empty();
+    const auto foreign = environmentValue("OSTRAK_TEST_FOREIGN_FILE");
+    const bool canTry = !runningAsRoot() && !foreign.empty();
     if (canTry) {
         put("inbox/deep/locked/b.md", "b");
         ::chmod((knowledge / "inbox/deep/locked").c_str(), 0);
@@ -221,6 +217,3 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
         {"ｗｉｄｅ", 1}};
     for (const auto& [query, count] : counts) EXPECT_EQ(index.search(query).size(), count) << query;
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -4,11 +4,8 @@
 
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 // Items of the station, locked ones included, counted without unlocking anything.
-int storedItems(SecretService* service, const Uuid& station) {
+static int storedItems(SecretService* service, const Uuid& station) {
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     const std::string account = station.text() + ".deepseek";
     g_hash_table_insert(attributes, const_cast<char*>("service"),
@@ -24,8 +21,7 @@ int storedItems(SecretService* service, const Uuid& station) {
 }
 
 TEST(LockedKeyring, EveryOperationRefusesAndTheItemStays) {
-    if (testing::environmentValue("OSTRAK_TEST_OWN_KEYRING") != "1")
-        GTEST_SKIP() << "own_keyring.sh";
+    if (environmentValue("OSTRAK_TEST_OWN_KEYRING") != "1") GTEST_SKIP() << "own_keyring.sh";
     const Uuid station = Uuid::random();
     ModelKeychain::save("sk-old-key-123", station, ModelProvider::deepseek);
 
@@ -41,15 +37,11 @@ TEST(LockedKeyring, EveryOperationRefusesAndTheItemStays) {
     ASSERT_TRUE(secret_collection_get_locked(collection));
 
     EXPECT_MESSAGE(expected::noKey, ModelKeychain::read(station, ModelProvider::deepseek));
-    EXPECT_EQ(
-        messageOf([&] { ModelKeychain::save("sk-new-key-456", station, ModelProvider::deepseek); }),
-        "钥匙串未允许更新密钥。");
+    EXPECT_MESSAGE("钥匙串未允许更新密钥。",
+                   ModelKeychain::save("sk-new-key-456", station, ModelProvider::deepseek));
     EXPECT_MESSAGE("钥匙串密钥未能删除。", ModelKeychain::remove(station, ModelProvider::deepseek));
     EXPECT_EQ(storedItems(service, station), 1);
 
     g_object_unref(collection);
     g_object_unref(service);
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -10,9 +10,6 @@
 
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 const std::string noAnswer = "服务没有返回有效回答，连接尚未通过验证。";
 const std::string transport = "连接失败或超时。请检查网络和服务商状态。";
 
@@ -124,9 +121,9 @@ TEST(Connection, RefusesEveryStatusButTwoHundredAndFailedTransports) {
     for (const int status : {401, 302, 204}) {
         LoopbackServer server(LoopbackServer::replying("HTTP/1.1 " + std::to_string(status) +
                                                        " No\r\nLocation: /v1/chat"));
-        EXPECT_EQ(
-            messageOf([&] { ModelConnection::exchange(server.url, "k", "m"); }),
-            "模型服务返回 HTTP " + std::to_string(status) + "，请核对授权、模型和服务商余额。");
+        EXPECT_MESSAGE(
+            "模型服务返回 HTTP " + std::to_string(status) + "，请核对授权、模型和服务商余额。",
+            ModelConnection::exchange(server.url, "k", "m"));
         server.stop();
         EXPECT_EQ(server.requests.size(), 1u);
         for (const std::string& url : {server.url, std::string("ftp://127.0.0.1/x")}) {
@@ -186,7 +183,7 @@ TEST(ModelIdentifier, IsCheckedBeforeTheKeyring) {
     }
 }
 
-std::string answer(const std::string& content, const std::string& usage = "") {
+static std::string answer(const std::string& content, const std::string& usage = "") {
     return R"({"choices":[{"message":{"role":"assistant","content":)" + content + "}}]" +
            (usage.empty() ? "" : ",\"usage\":" + usage) + "}";
 }
@@ -221,6 +218,3 @@ TEST(ModelResultDecode, ReadsTheReplyAndCountsOfAnAnswerOnly) {
     huge.pop_back();
     EXPECT_EQ(ModelResult::decode(huge).reply, "ok");
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -3,14 +3,11 @@
 // Without it these tests are skipped, so they never touch a real user's keyring.
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 class Keychain : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (testing::environmentValue("OSTRAK_TEST_PRIVATE_KEYRING") != "1") {
-            if (testing::environmentValue("CI") == "true") FAIL() << "no private keyring under CI";
+        if (environmentValue("OSTRAK_TEST_PRIVATE_KEYRING") != "1") {
+            if (environmentValue("CI") == "true") FAIL() << "no private keyring under CI";
             GTEST_SKIP() << "no private Secret Service (scripts/test starts one)";
         }
     }
@@ -57,6 +54,3 @@ TEST_F(Keychain, KeepsValidKeysApartAndRemovesThem) {
     EXPECT_EQ(ModelKeychain::read(station, ModelProvider::deepseek), "deepseek-key");
     EXPECT_EQ(ModelKeychain::read(other, ModelProvider::zhipu), "other-key-4");
 }
-
-}  // namespace
-}  // namespace ostrak

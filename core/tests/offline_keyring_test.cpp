@@ -2,19 +2,12 @@
 // operation fails at once with its own message.
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 TEST(OfflineKeyring, EveryOperationFailsQuicklyWithItsMessage) {
     const Uuid station = Uuid::random();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(
-        messageOf([&] { ModelKeychain::save("sk-valid-key", station, ModelProvider::deepseek); }),
-        "钥匙串未允许保存密钥。");
+    EXPECT_MESSAGE("钥匙串未允许保存密钥。",
+                   ModelKeychain::save("sk-valid-key", station, ModelProvider::deepseek));
     EXPECT_MESSAGE(expected::noKey, ModelKeychain::read(station, ModelProvider::deepseek));
     EXPECT_MESSAGE("钥匙串密钥未能删除。", ModelKeychain::remove(station, ModelProvider::deepseek));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
-
-}  // namespace
-}  // namespace ostrak

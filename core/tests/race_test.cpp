@@ -8,22 +8,20 @@
 
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 // Every file below `folder` with its content.
-std::map<std::string, std::string> snapshot(const Path& folder) {
+static std::map<std::string, std::string> snapshot(const Path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const auto relative = fs::relative(entry.path(), folder).native();
-        files[relative] = entry.is_regular_file() ? testing::readFile(entry.path()) : "<dir>";
+        files[relative] = entry.is_regular_file() ? readFile(entry.path()) : "<dir>";
     }
     return files;
 }
 
 // A child process that exchanges `folder` with a link to `outside` as fast as it can for
 // `duration`, then leaves both as they were.
-pid_t startSwapping(const Path& folder, const Path& outside, std::chrono::milliseconds duration) {
+static pid_t startSwapping(const Path& folder, const Path& outside,
+                           std::chrono::milliseconds duration) {
     const Path link = folder.parent_path() / ".swap-link";
     fs::create_directory_symlink(outside, link);
     const pid_t child = ::fork();
@@ -38,18 +36,16 @@ pid_t startSwapping(const Path& folder, const Path& outside, std::chrono::millis
     ::_exit(0);
 }
 
-TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
-    testing::TempDir dir;
-    Workspace workspace = Workspace::create(dir / "station", "站");
+class Races : public ::testing::Test, protected Station {};
+
+TEST_F(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
     workspace.writeNote("第一篇", "内容");
     workspace.rebuildIndex();
-    const Path knowledge = workspace.knowledgeURL();
     const Path outside = dir / "outside";
     // The outside folder looks like the workstation, so a redirected operation would succeed.
     for (const char* folder : {"system/indexes", "system/state", "notes"})
         fs::create_directories(outside / folder);
-    testing::writeFile(outside / "station.json",
-                       testing::readFile(workspace.root() / "station.json"));
+    writeFile(outside / "station.json", readFile(workspace.root() / "station.json"));
     const auto before = snapshot(outside);
 
     const std::function<void()> operations[] = {
@@ -63,9 +59,9 @@ TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
                       workspace.configuration().id);
         },
         [&] { workspace.loadIndex(); }};
-    for (const Path& target :
-         {workspace.root() / "system/indexes", workspace.root() / "system/state",
-          knowledge / "notes", workspace.root()}) {
+    const Path targets[] = {workspace.root() / "system/indexes", workspace.root() / "system/state",
+                            knowledge / "notes", workspace.root()};
+    for (const Path& target : targets) {
         SCOPED_TRACE(target.native());
         const pid_t swapper = startSwapping(target, outside, 1500ms);
         int succeeded = 0;
@@ -88,13 +84,8 @@ TEST(Races, AFolderSwappedForALinkNeverRedirectsAnOperation) {
     }
     // Whatever was published went into the workstation and is whole.
     EXPECT_NO_THROW(Workspace::open(workspace.root()).loadIndex());
-    for (const auto& folder : {workspace.root(), workspace.root() / "system/indexes",
-                               workspace.root() / "system/state", knowledge / "notes"}) {
-        for (const auto& name : testing::entries(folder)) {
+    for (const Path& folder : targets) {
+        for (const auto& name : entries(folder))
             EXPECT_FALSE(name.starts_with(".ostrak-")) << folder << "/" << name;
-        }
     }
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -1,8 +1,5 @@
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 TEST(CheckAncestors, RefusesLinksAndWhatCannotBeExamined) {
     TempDir dir;
     fs::create_directories(dir / "real/inner");
@@ -49,7 +46,7 @@ TEST(PrivateRoot, RefusesOpenOrForeignRootsWithoutChangingThem) {
     EXPECT_EQ(modeOf(dir / "root"), 0700u);
     writeFile(dir / "file", "x");
     for (const Path& foreign : {dir / "file", dir / "missing", Path("/usr")}) {
-        if (foreign == "/usr" && testing::runningAsRoot()) continue;
+        if (foreign == "/usr" && runningAsRoot()) continue;
         EXPECT_MESSAGE(expected::notOwned, SafeFiles::privateRoot(foreign, true));
     }
 }
@@ -127,13 +124,10 @@ TEST(WriteData, ReplacesOrCreatesExclusivelyAndRefusesUnusableDestinations) {
         EXPECT_MESSAGE(message, SafeFiles::writeData("x", path, false)) << path;
     }
     EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"final"});
-    if (testing::runningAsRoot()) GTEST_SKIP() << "root ignores the read-only folder";
+    if (runningAsRoot()) GTEST_SKIP() << "root ignores the read-only folder";
     writeFile(dir / "real/data", "old");
     ::chmod((dir / "real").c_str(), 0500);
     EXPECT_MESSAGE("无法创建临时文件。", SafeFiles::writeData("new", dir / "real/data", false));
     ::chmod((dir / "real").c_str(), 0700);
     EXPECT_EQ(readFile(dir / "real/data"), "old");
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -7,16 +7,13 @@
 #include "station/environment_facts.hpp"
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 TEST(Freshness, IsJudgedFromMinusFiveToUnderTwentySeconds) {
     const ServiceHeartbeat heartbeat{Uuid::random(), Timestamp{1000}, 1, 0, 0, std::nullopt};
     for (const double fresh : {1019.9, 995.1, 995.0}) EXPECT_TRUE(heartbeat.isFresh({fresh}));
     for (const double stale : {1020.0, 994.9}) EXPECT_FALSE(heartbeat.isFresh({stale}));
 }
 
-class HeartbeatTest : public ::testing::Test, protected testing::Station {};
+class HeartbeatTest : public ::testing::Test, protected Station {};
 
 TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
     ServiceHeartbeat heartbeat{
@@ -43,7 +40,7 @@ TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
     // Other processes meet the service lock in the service's tests; here, one holder, no links.
     auto lock = workspace.acquireServiceLock();
     ASSERT_TRUE(lock);
-    EXPECT_EQ(testing::modeOf(workspace.root() / "system/state/service.lock"), 0600u);
+    EXPECT_EQ(modeOf(workspace.root() / "system/state/service.lock"), 0600u);
     EXPECT_MESSAGE("该工作站已有后台服务在运行。", workspace.acquireServiceLock());
     lock.reset();
     EXPECT_NO_THROW(workspace.acquireServiceLock());
@@ -54,7 +51,7 @@ TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
 }
 
 TEST(Environment, MeasuresTheVolumeOfTheNearestExistingFolder) {
-    testing::TempDir dir;
+    TempDir dir;
     const auto report = EnvironmentReport::inspect(dir / "a/b/c");
     EXPECT_FALSE(fs::exists(dir / "a"));
     struct statvfs volume {};
@@ -93,7 +90,7 @@ TEST(Environment, SupportsLinuxFiveTenOnTwoArchitectures) {
 
 // The export names neither the person, the station nor its content.
 TEST(Diagnostics, ReportsCountsAndFreshnessOnly) {
-    testing::TempDir dir;
+    TempDir dir;
     Workspace workspace = Workspace::create(dir / "station", "私人站名");
     const Bytes bytes = workspace.diagnosticReport();
     auto json = nlohmann::json::parse(bytes);
@@ -115,6 +112,3 @@ TEST(Diagnostics, ReportsCountsAndFreshnessOnly) {
         EXPECT_EQ(report()["serviceFresh"], age < 20) << age;
     }
 }
-
-}  // namespace
-}  // namespace ostrak

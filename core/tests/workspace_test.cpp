@@ -1,12 +1,9 @@
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 using expected::occupied;
-const std::string& nameMessage = expected::name;
+static const std::string& nameMessage = expected::name;
 
-std::string repeat(const std::string& piece, std::size_t times) {
+static std::string repeat(const std::string& piece, std::size_t times) {
     std::string out;
     for (std::size_t i = 0; i < times; ++i) out += piece;
     return out;
@@ -167,6 +164,3 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     fs::remove(pointer);
     EXPECT_MESSAGE(expected::unreadable, Installation::load());
 }
-
-}  // namespace
-}  // namespace ostrak

@@ -5,9 +5,7 @@
 #include "testing.hpp"
 #include "timer_loop.hpp"
 
-namespace ostrak::service {
-namespace {
-
+using namespace ostrak::service;
 using Arguments = std::vector<std::string>;
 
 TEST(CommandLine, AcceptsTheThreeFormsAndRefusesEverythingElse) {
@@ -18,7 +16,7 @@ TEST(CommandLine, AcceptsTheThreeFormsAndRefusesEverythingElse) {
     EXPECT_FALSE(none->root);
     EXPECT_EQ(run->root, "/data/station");
     EXPECT_FALSE(run->once);
-    EXPECT_EQ(once->root, std::filesystem::current_path() / "station");
+    EXPECT_EQ(once->root, fs::current_path() / "station");
     EXPECT_TRUE(once->once);
     for (const Arguments& arguments :
          {Arguments{"--root"}, Arguments{"--root", "/x"}, Arguments{"--root", "/x", "--once", "y"},
@@ -53,6 +51,3 @@ TEST(TimerLoop, ALateTickIsNotMadeUpForWithABurst) {
         EXPECT_GE(ticks[i] - ticks[i - 1], 60ms) << "tick " << i;
     }
 }
-
-}  // namespace
-}  // namespace ostrak::service

@@ -1,17 +1,14 @@
 // The real OstrakService program, started as a child process on temporary workstations.
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 const std::string program = OSTRAK_SERVICE_PROGRAM;
 const std::string startupLine = "plovik后台启动失败，请在管理 APP 中检查安装状态。\n";
 const std::string writeLine = "工作站状态写入失败。\n";
 const std::string indexingIssue = "知识索引失败。请在 APP 中检查数据位置和权限。";
 
-class ServiceProgram : public ::testing::Test, protected testing::Station {
+class ServiceProgram : public ::testing::Test, protected Station {
 protected:
-    testing::TempHome home;
+    TempHome home;
 
     std::vector<std::string> rootArguments(const char* mode) const {
         return {"--root", workspace.root().native(), mode};
@@ -30,7 +27,7 @@ protected:
     }
     std::vector<std::string> temporaries(const Path& folder) const {
         std::vector<std::string> found;
-        for (const auto& name : testing::entries(folder)) {
+        for (const auto& name : entries(folder)) {
             if (name.starts_with(".ostrak-")) found.push_back(name);
         }
         return found;
@@ -59,7 +56,7 @@ TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
         EXPECT_EQ(result.status, 1) << command.back();
         EXPECT_EQ(result.standardError, startupLine);
     }
-    EXPECT_EQ(testing::entries(home.path()), std::vector<std::string>{});
+    EXPECT_EQ(entries(home.path()), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(heartbeatFile));
 }
 
@@ -68,7 +65,7 @@ TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
 // not on every 5-second pass; heartbeats that cannot be written are reported each pass without
 // stopping it; the next good rebuild finds a new note and clears the issue; SIGTERM ends it.
 TEST_F(ServiceProgram, KeepsServingWhileThingsGoWrongAndStopsOnRequest) {
-    const bool permissionsHold = !testing::runningAsRoot();  // root reads and writes anything
+    const bool permissionsHold = !runningAsRoot();  // root reads and writes anything
     const Path locked = workspace.knowledgeURL() / "inbox/locked";
     const Path state = workspace.root() / "system/state";
     fs::create_directories(locked);
@@ -103,7 +100,7 @@ TEST_F(ServiceProgram, KeepsServingWhileThingsGoWrongAndStopsOnRequest) {
     EXPECT_TRUE(eventually(inIndex, 40s));
     EXPECT_TRUE(eventually(
         [&] { return heartbeat() && heartbeat()->indexed == 1 && !heartbeat()->issue; }, 6s));
-    EXPECT_TRUE(service.running());
+    EXPECT_FALSE(service.wait(0s));  // still serving
     service.signal(SIGTERM);
     EXPECT_EQ(service.wait(10s), 0);
     expectStoppedHeartbeat();
@@ -128,11 +125,10 @@ TEST_F(ServiceProgram, WritesCutShortLeaveAWholeIndexAndNoLeftovers) {
     // Leftovers of killed writes, old and fresh (a fresh one may be a write in flight), and a
     // person's own file that merely begins like one.
     const std::string fresh = ".ostrak-" + Uuid::random().text();
-    testing::writeFile(indexes / (".ostrak-" + Uuid::random().text()), "half");
-    testing::writeFile(workspace.root() / "system/state" / (".ostrak-" + Uuid::random().text()),
-                       "half");
-    testing::writeFile(indexes / fresh, "in flight");
-    testing::writeFile(indexes / ".ostrak-notes", "mine");
+    writeFile(indexes / (".ostrak-" + Uuid::random().text()), "half");
+    writeFile(workspace.root() / "system/state" / (".ostrak-" + Uuid::random().text()), "half");
+    writeFile(indexes / fresh, "in flight");
+    writeFile(indexes / ".ostrak-notes", "mine");
     const timespec twentyMinutesAgo[2] = {{::time(nullptr) - 20 * 60, 0},
                                           {::time(nullptr) - 20 * 60, 0}};
     for (const auto& folder : {indexes, workspace.root() / "system/state"}) {
@@ -177,6 +173,3 @@ TEST_F(ServiceProgram, WritesCutShortLeaveAWholeIndexAndNoLeftovers) {
     expectStoppedHeartbeat();
     EXPECT_EQ(temporaries(indexes), (std::vector<std::string>{fresh, ".ostrak-notes"}));
 }
-
-}  // namespace
-}  // namespace ostrak

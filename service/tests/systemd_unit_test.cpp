@@ -6,12 +6,9 @@
 
 #include "testing.hpp"
 
-namespace ostrak {
-namespace {
-
 const std::string unitName = "cn.trenzo.workstation.agent.service";
 
-testing::Finished systemctl(const std::vector<std::string>& arguments) {
+static auto systemctl(const std::vector<std::string>& arguments) {
     std::vector<std::string> all{"--user"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return runToEnd("/usr/bin/systemctl", all, 60s);
@@ -22,24 +19,24 @@ testing::Finished systemctl(const std::vector<std::string>& arguments) {
 // before that makes `enable --now` fail; scripts/uninstall then takes away every installed file
 // and the unit, and leaves the workstation alone.
 TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
-    if (testing::environmentValue("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
-        if (testing::environmentValue("CI") == "true") FAIL() << "no private manager under CI";
+    if (environmentValue("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
+        if (environmentValue("CI") == "true") FAIL() << "no private manager under CI";
         GTEST_SKIP() << "no private systemd user manager (scripts/test starts one where it can)";
     }
     // The manager was started with this data folder: its share/systemd/user is searched.
-    const fs::path prefix = fs::path(testing::environmentValue("XDG_DATA_HOME")).parent_path();
-    testing::TempHome home;
-    testing::Station station;
+    const fs::path prefix = fs::path(environmentValue("XDG_DATA_HOME")).parent_path();
+    TempHome home;
+    Station station;
     const auto install = runToEnd(
         "/usr/bin/cmake", {"--install", OSTRAK_BUILD_DIR, "--prefix", prefix.native()}, 120s);
     ASSERT_EQ(install.status, 0) << install.standardError;
-    EXPECT_NE(testing::readFile(prefix / "share/systemd/user" / unitName)
+    EXPECT_NE(readFile(prefix / "share/systemd/user" / unitName)
                   .find("ExecStart=" + (prefix / "libexec/plovik/OstrakService").native() + "\n"),
               std::string::npos);
     ASSERT_EQ(systemctl({"daemon-reload"}).status, 0);
     // The manager's services see this test's home and data folder.
     ASSERT_EQ(systemctl({"set-environment", "HOME=" + home.path().native(),
-                         "XDG_DATA_HOME=" + testing::environmentValue("XDG_DATA_HOME")})
+                         "XDG_DATA_HOME=" + environmentValue("XDG_DATA_HOME")})
                   .status,
               0);
     // No pointer yet: the service ends before it is ready, and the start fails.
@@ -58,7 +55,7 @@ TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
         [&] { return station.heartbeat() && station.heartbeat()->timestamp > first->timestamp; },
         8s));
 
-    std::istringstream manifest(testing::readFile(OSTRAK_BUILD_DIR "/install_manifest.txt"));
+    std::istringstream manifest(readFile(OSTRAK_BUILD_DIR "/install_manifest.txt"));
     std::vector<std::string> installed;
     for (std::string line; std::getline(manifest, line);) installed.push_back(line);
     const auto uninstalled =
@@ -71,10 +68,7 @@ TEST(SystemdUnit, InstallsRunsStopsAndUninstallsCleanly) {
     ASSERT_FALSE(installed.empty());
     for (const auto& file : installed) EXPECT_FALSE(fs::exists(fs::symlink_status(file))) << file;
     EXPECT_FALSE(fs::exists(home.path() / ".config/systemd/user/default.target.wants" / unitName));
-    EXPECT_EQ(testing::readFile(note), "# 留下\n\n卸载后仍在\n");
+    EXPECT_EQ(readFile(note), "# 留下\n\n卸载后仍在\n");
     EXPECT_NO_THROW(Installation::load());
     systemctl({"unset-environment", "HOME", "XDG_DATA_HOME"});
 }
-
-}  // namespace
-}  // namespace ostrak

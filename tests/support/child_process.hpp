@@ -17,6 +17,17 @@ extern char** environ;
 
 namespace ostrak::testing {
 
+// Polls `condition` every `interval` until it holds or `timeout` passes.
+template <class Condition>
+bool eventually(Condition condition, std::chrono::milliseconds timeout,
+                std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
+    for (const auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
+}
+
 // A real program run as a child with the test's environment, its standard error collected
 // through a pipe. A child still running when the object goes is killed and reaped.
 class ChildProcess {
@@ -62,19 +73,9 @@ public:
     void signal(int number) const { ::kill(m_pid, number); }
     // The exit status once the child has exited within `timeout` (-1 when a signal killed it).
     std::optional<int> wait(std::chrono::milliseconds timeout) {
-        for (const auto end = std::chrono::steady_clock::now() + timeout; !m_status;) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            } else if (std::chrono::steady_clock::now() > end) {
-                break;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
+        eventually([this] { return reaped(); }, timeout, std::chrono::milliseconds(20));
         return m_status;
     }
-    bool running() { return !wait(std::chrono::milliseconds(0)); }
     // Everything written to standard error so far.
     const std::string& standardError() {
         char buffer[4096];
@@ -84,6 +85,13 @@ public:
     }
 
 private:
+    bool reaped() {
+        int status = 0;
+        if (!m_status && ::waitpid(m_pid, &status, WNOHANG) == m_pid)
+            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return m_status.has_value();
+    }
+
     pid_t m_pid = -1;
     int m_errorPipe = -1;
     std::optional<int> m_status;
@@ -100,17 +108,6 @@ inline Finished runToEnd(const std::string& program, const std::vector<std::stri
     ChildProcess child(program, arguments);
     const auto status = child.wait(timeout);
     return {status.value_or(-2), child.standardError()};
-}
-
-// Polls `condition` every `interval` until it holds or `timeout` passes.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds timeout,
-                std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
-    for (const auto end = std::chrono::steady_clock::now() + timeout; !condition();) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(interval);
-    }
-    return true;
 }
 
 }  // namespace ostrak::testing

@@ -18,10 +18,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::entries;
+using testing::environmentValue;
 using testing::eventually;
 using testing::modeOf;
 using testing::readFile;
+using testing::runningAsRoot;
 using testing::runToEnd;
+using testing::Station;
 using testing::TempDir;
 using testing::TempHome;
 using testing::writeFile;
@@ -53,6 +56,10 @@ inline const std::string noKey = "请先保存 API Key，并允许访问本机�
 }  // namespace expected
 
 }  // namespace ostrak
+
+// Tests are written at file scope, in the core's terms (`testing` alone would be ambiguous with
+// Google Test's: the helpers above are named without it).
+using namespace ostrak;
 
 // Expects the statements after `message` to throw the OstrakError with that message (noError:
 // to throw none).

@@ -40,8 +40,8 @@ void beat(const Workspace& workspace, double age, int pid = 99,
 class StationModelTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ostrak::testing::TempHome> m_home;
-    std::unique_ptr<ostrak::testing::TempDir> m_dir;
+    std::optional<ostrak::testing::TempHome> m_home;  // emplaced anew for each test
+    std::optional<ostrak::testing::TempDir> m_dir;
     plovik::testing::ScriptedServices scripted{};
     EnvironmentReport environment;
     QString programPath;
@@ -70,17 +70,13 @@ class StationModelTest : public QObject {
 
 private slots:
     void init() {
-        m_home = std::make_unique<ostrak::testing::TempHome>();
-        m_dir = std::make_unique<ostrak::testing::TempDir>();
+        m_home.emplace();
+        m_dir.emplace();
         scripted = {};
         environment = {"Debian GNU/Linux 12 (bookworm) · Linux 6.1.0", "x86-64",
                        std::int64_t{1} << 40, true};
         programPath = text(m_home->path() / ".local/bin/OstrakDesktop");
         connection = ModelConnection::test;
-    }
-    void cleanup() {
-        m_dir.reset();
-        m_home.reset();
     }
 
     // The status line joins the agent's answer with the heartbeat's freshness (its bounds are
@@ -138,10 +134,7 @@ private slots:
         QSignalSpy notices(model.get(), &StationModel::noticeChanged);
         model->install();  // with a workstation open: nothing
         QVERIFY(!model->error() && notices.isEmpty());
-    }
-    void refreshesByItself() {
-        auto model = makeModel();
-        agent().current = AgentStatus::notFound;
+        agent().current = AgentStatus::notFound;  // the model asks again by itself
         QTRY_COMPARE_WITH_TIMEOUT(model->serviceStatus(), QStringLiteral("后台组件未找到"), 5000);
     }
 

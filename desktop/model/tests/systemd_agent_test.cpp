@@ -19,10 +19,6 @@ using namespace plovik;
 
 namespace {
 
-bool privateManager() {
-    return qgetenv("OSTRAK_TEST_PRIVATE_SYSTEMD") == "1";
-}
-
 int run(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -42,7 +38,7 @@ class SystemdAgentTest : public QObject {
 
 private slots:
     void init() {
-        if (!privateManager()) {
+        if (qgetenv("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
             if (qgetenv("CI") == "true")
                 QFAIL("scripts/test must provide a private systemd user manager under CI");
             QSKIP("no private systemd user manager (scripts/test starts one where it can)");

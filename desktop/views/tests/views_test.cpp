@@ -63,8 +63,8 @@ bool shows(QWidget* widget) {
 class ViewsTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<ostrak::testing::TempHome> m_home;
-    std::unique_ptr<ostrak::testing::TempDir> m_dir;
+    std::optional<ostrak::testing::TempHome> m_home;  // emplaced anew for each test
+    std::optional<ostrak::testing::TempDir> m_dir;
     plovik::testing::ScriptedAgent* agent = nullptr;
     plovik::testing::ScriptedDialogs* dialogs = nullptr;
     std::optional<ModelResult> nextResult;
@@ -117,13 +117,9 @@ private slots:
         QApplication::setPalette(dark);
     }
     void init() {
-        m_home = std::make_unique<ostrak::testing::TempHome>();
-        m_dir = std::make_unique<ostrak::testing::TempDir>();
+        m_home.emplace();
+        m_dir.emplace();
         nextResult.reset();
-    }
-    void cleanup() {
-        m_dir.reset();
-        m_home.reset();
     }
 
     void firstLaunchWelcomes() {
