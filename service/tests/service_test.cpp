@@ -25,13 +25,6 @@ protected:
                 "# 笔记 " + std::to_string(i) + "\n" + body);
         }
     }
-    std::vector<std::string> temporaries(const Path& folder) const {
-        std::vector<std::string> found;
-        for (const auto& name : entries(folder)) {
-            if (name.starts_with(".ostrak-")) found.push_back(name);
-        }
-        return found;
-    }
     void expectStoppedHeartbeat() const {
         const auto last = heartbeat();
         ASSERT_TRUE(last);

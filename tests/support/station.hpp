@@ -3,11 +3,21 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ostrak/core.hpp"
 #include "temp_dir.hpp"
 
 namespace ostrak::testing {
+
+// Names in `folder` that begin like the temporary files of a write, sorted.
+inline std::vector<std::string> temporaries(const Path& folder) {
+    std::vector<std::string> found;
+    for (const auto& name : entries(folder)) {
+        if (name.starts_with(".ostrak-")) found.push_back(name);
+    }
+    return found;
+}
 
 // A fresh workstation in a temporary folder, and the ways tests look into it.
 struct Station {

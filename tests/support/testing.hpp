@@ -27,6 +27,7 @@ using testing::runToEnd;
 using testing::Station;
 using testing::TempDir;
 using testing::TempHome;
+using testing::temporaries;
 using testing::writeFile;
 
 // What messageOf gives for an action that throws no OstrakError.
