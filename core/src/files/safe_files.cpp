@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
+#include <limits>
 #include <system_error>
 
 #include "files/guarded_reader.hpp"
@@ -99,6 +101,22 @@ void refuseLinkAt(const VerifiedDirectory& folder, const std::string& name) {
     if (folder.statEntry(name, status) && S_ISLNK(status.st_mode)) fail(message::pathThroughLink);
 }
 
+// Gives the temporary file its final name only if nothing has that name yet, leaving one name
+// in the folder. A file system without RENAME_NOREPLACE gets a hard link and an unlink of the
+// temporary name instead; there a temporary name that cannot be removed is a failure too, or
+// a second name of the new file would stay behind a reported success.
+void publishExclusively(const VerifiedDirectory& folder, const std::string& temporary,
+                        const std::string& name) {
+    const int dir = folder.descriptor();
+    if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) fail(message::publishFailed);
+    if (::linkat(dir, temporary.c_str(), dir, name.c_str(), 0) != 0) fail(message::publishFailed);
+    if (::unlinkat(dir, temporary.c_str(), 0) != 0) {
+        ::unlinkat(dir, name.c_str(), 0);
+        fail(message::publishFailed);
+    }
+}
+
 }  // namespace
 
 void detail::throwFormatError() {
@@ -163,7 +181,7 @@ GuardedReader::GuardedReader(const VerifiedDirectory& folder, std::string_view n
 }
 
 void GuardedReader::open(const VerifiedDirectory& folder, std::string_view name) {
-    m_fd = folder.open(name, O_RDONLY | O_NONBLOCK);
+    m_fd = folder.open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (!m_fd) fail(message::fileUnreadable);
     struct stat status;
     if (::fstat(m_fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
@@ -216,35 +234,39 @@ Bytes readAll(GuardedReader& reader) {
 }
 
 void writeStreamed(const Path& destination, bool exclusive,
-                   const std::function<void(const ChunkWriter&)>& produce) {
+                   const std::function<void(const ChunkWriter&)>& produce, std::int64_t maximum) {
     auto located = locate(destination);
     if (!located || !isOwnedFolder(located->folder)) fail(message::targetDirectoryUnusable);
     const VerifiedDirectory& folder = located->folder;
     const std::string& name = located->name;
 
     TemporaryFile temporary(folder);
-    produce([&](std::string_view chunk) { writeAll(temporary.descriptor(), chunk); });
+    std::int64_t written = 0;
+    produce([&](std::string_view chunk) {
+        // What its reader would refuse is never published: the temporary file goes.
+        written += static_cast<std::int64_t>(chunk.size());
+        if (written > maximum) fail(message::fileOverLimit);
+        writeAll(temporary.descriptor(), chunk);
+    });
     if (::fsync(temporary.descriptor()) != 0) throwErrno(errno);
 
     refuseLinkAt(folder, name);  // a link planted while the data was written is still refused
-    const int dir = folder.descriptor();
     if (exclusive) {
-        if (::linkat(dir, temporary.name().c_str(), dir, name.c_str(), 0) != 0) {
-            fail(message::publishFailed);
-        }
-    } else {
-        if (::renameat(dir, temporary.name().c_str(), dir, name.c_str()) != 0) {
-            fail(message::publishFailed);
-        }
-        temporary.published();
+        publishExclusively(folder, temporary.name(), name);
+    } else if (::renameat(folder.descriptor(), temporary.name().c_str(), folder.descriptor(),
+                          name.c_str()) != 0) {
+        fail(message::publishFailed);
     }
+    temporary.published();
     // The new name must itself reach the disk, or a power loss can take the saved file away
     // again. The publish has happened, so a failure here changes nothing.
     folder.sync();
 }
 
 void writeData(const Bytes& data, const Path& destination, bool exclusive) {
-    writeStreamed(destination, exclusive, [&](const ChunkWriter& write) { write(data); });
+    writeStreamed(
+        destination, exclusive, [&](const ChunkWriter& write) { write(data); },
+        std::numeric_limits<std::int64_t>::max());
 }
 
 }  // namespace ostrak::SafeFiles
