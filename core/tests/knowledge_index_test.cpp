@@ -126,6 +126,21 @@ TEST_F(KnowledgeIndexTest, KeepsToTheByteBudget) {
     EXPECT_EQ(index.skipped, 1);
 }
 
+// Control bytes are stored six times longer ("\u0001"): a full knowledge base of them, in
+// folders named with them, would make an index past what loadIndex reads. The documents that
+// would take it there are counted as skipped, and what is stored loads again.
+TEST_F(KnowledgeIndexTest, StoresNoIndexItsReaderWouldRefuse) {
+    const std::string folder(250, '\x01');
+    const std::string deep = "c/" + folder + "/" + folder + "/" + folder + "/";
+    for (int i = 0; i < 1000; ++i)
+        put(deep + std::to_string(i) + ".md", std::string(16700, '\x01'));
+    const auto index = workspace.rebuildIndex();
+    EXPECT_EQ(index.documents.size() + static_cast<std::size_t>(index.skipped), 1000u);
+    EXPECT_GT(index.skipped, 0);
+    EXPECT_LE(fs::file_size(indexFile), 104857600u);
+    EXPECT_EQ(workspace.loadIndex().documents.size(), index.documents.size());
+}
+
 // The 10,000-entry budget counts folders too. Exactly 10,000 entries are all examined, one more
 // is skipped; where it runs out inside a folder, the entries examined are its first names in
 // byte order, whatever order the file system lists them in.
@@ -178,10 +193,15 @@ TEST_F(KnowledgeIndexTest, LoadingRefusesBrokenIndexes) {
          {"{", R"({"documents":[],"skipped":0})",
           R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
           R"({"documents":[],"skipped":"0","updatedAt":1})",
+          R"({"documents":[],"skipped":0.5,"updatedAt":1})",
           R"({"documents":[],"skipped":0,"updatedAt":1} trailing)"}) {
         writeFile(indexFile, broken);
         EXPECT_MESSAGE(expected::format, workspace.loadIndex()) << broken;
     }
+    // A count is read by the same rule as in every other stored file: a whole number however
+    // it is written.
+    writeFile(indexFile, R"({"documents":[],"skipped":2e0,"updatedAt":1})");
+    EXPECT_EQ(workspace.loadIndex().skipped, 2);
 }
 
 TEST_F(KnowledgeIndexTest, DocumentURLsStayInsideTheKnowledgeFolder) {
@@ -215,5 +235,12 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
         {"标", 50},     {"p/1", 0},     // paths are not searched
         {" \n\t", 0},   {"kELVIN", 1},  // the Kelvin sign folds to "k"
         {"ｗｉｄｅ", 1}};
+    // Characters whose full folding adds a combining mark fold whether written precomposed
+    // or not: U+01F0 is "j" + U+030C, U+1E96 "h" + U+0331, U+1FF6 "ω" + U+0342.
+    index.documents.push_back({"q/3", "\u01F0 \u1E96 \u1FF6", "x"});
+    index.documents.push_back({"q/4", "J\u030C H\u0331 \u03A9\u0342", "x"});
+    for (const char* query : {"\u01F0", "J\u030C", "\u1E96", "h\u0331", "\u1FF6", "\u03A9\u0342"}) {
+        EXPECT_EQ(index.search(query).size(), 2u) << query;
+    }
     for (const auto& [query, count] : counts) EXPECT_EQ(index.search(query).size(), count) << query;
 }

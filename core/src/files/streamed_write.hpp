@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -12,8 +13,9 @@ using ChunkWriter = std::function<void(std::string_view)>;
 // writeData for content produced piece by piece (the 16 MB index), so it never has to be held
 // whole in memory. `produce` hands each piece to the writer it is given; the guarantees are
 // writeData's: on any failure, the producer's exceptions included, the temporary file is gone
-// and the destination untouched.
+// and the destination untouched. Content over `maximum` bytes is refused with the read-limit
+// message before anything is published, so a writer never stores what its reader refuses.
 void writeStreamed(const Path& destination, bool exclusive,
-                   const std::function<void(const ChunkWriter&)>& produce);
+                   const std::function<void(const ChunkWriter&)>& produce, std::int64_t maximum);
 
 }  // namespace ostrak::SafeFiles

@@ -11,6 +11,7 @@
 #include "files/guarded_reader.hpp"
 #include "files/streamed_write.hpp"
 #include "json/json_escape.hpp"
+#include "json/json_integers.hpp"
 #include "json/json_writer.hpp"
 
 namespace ostrak {
@@ -184,6 +185,20 @@ std::string_view stringOf(simdjson::dom::element value) {
     return value.get_string();
 }
 
+// A count, under the same rule for integers as every other stored file.
+std::int64_t integerOf(simdjson::dom::element value) {
+    std::optional<std::int64_t> number;
+    if (value.is_int64()) {
+        number = json::exactInteger<std::int64_t>(std::int64_t(value.get_int64()));
+    } else if (value.is_uint64()) {
+        number = json::exactInteger<std::int64_t>(std::uint64_t(value.get_uint64()));
+    } else if (value.is_double()) {
+        number = json::exactInteger<std::int64_t>(double(value.get_double()));
+    }
+    if (!number) throw DecodingError("count not an integer");
+    return *number;
+}
+
 struct DocumentView {
     std::string_view relativePath, title, text;
 };
@@ -213,7 +228,7 @@ std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(const Bytes& b
             }
             documents = true;
         } else if (field.key == "skipped") {
-            counts.first = field.value.get_int64();
+            counts.first = integerOf(field.value);
             skipped = true;
         } else if (field.key == "updatedAt") {
             counts.second = {field.value.get_double()};
@@ -238,13 +253,30 @@ KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
     return index;
 }
 
-void indexjson::write(const KnowledgeIndex& index, const Path& file) {
-    SafeFiles::writeStreamed(file, false, [&](const SafeFiles::ChunkWriter& write) {
-        ChunkedAppender appender(write);
-        emitUntilTime(index.documents, index.skipped, appender);
-        appender.raw(timeText(index.updatedAt));
-        appender.flush();
-    });
+void indexjson::write(const KnowledgeIndex& index, const Path& file, std::int64_t maximum) {
+    SafeFiles::writeStreamed(
+        file, false,
+        [&](const SafeFiles::ChunkWriter& write) {
+            ChunkedAppender appender(write);
+            emitUntilTime(index.documents, index.skipped, appender);
+            appender.raw(timeText(index.updatedAt));
+            appender.flush();
+        },
+        maximum);
+}
+
+std::size_t indexjson::storedSize(const IndexedDocument& document) {
+    // The members' keys, quotes, indentation and separators of one document.
+    constexpr std::size_t layout = 80;
+    std::size_t size = layout;
+    const auto count = [&size](std::string_view piece) {
+        size += piece.size();
+        return true;
+    };
+    escapeJsonString(document.relativePath, count);
+    escapeJsonString(document.title, count);
+    escapeJsonString(document.text, count);
+    return size;
 }
 
 std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {

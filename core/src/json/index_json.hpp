@@ -28,8 +28,14 @@ std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 std::int64_t skipped);
 
 // Stores the index (replacing the file) in the form JsonCodec<KnowledgeIndex>::encode gives,
-// written through in pieces rather than built whole in memory first.
-void write(const KnowledgeIndex& index, const Path& file);
+// written through in pieces rather than built whole in memory first. An index longer than
+// `maximum` bytes is refused and the stored one stays.
+void write(const KnowledgeIndex& index, const Path& file, std::int64_t maximum);
+
+// The bytes one document adds to the stored form, and the most the rest of the file (its
+// opening, the counts and the time) can take: the stored size of an index is within the sum.
+std::size_t storedSize(const IndexedDocument& document);
+inline constexpr std::size_t storedFrame = 256;
 
 // How many documents a well-formed stored index holds (views only, nothing copied). Throws when
 // it is not a well-formed index.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "json/json_integers.hpp"
 #include "ostrak/timestamp.hpp"
 #include "ostrak/types.hpp"
 #include "ostrak/uuid.hpp"
@@ -38,28 +39,16 @@ inline std::string stringMember(const nlohmann::json& object, const char* key) {
 template <class Integer>
 Integer integerMember(const nlohmann::json& object, const char* key) {
     const auto& value = member(object, key);
-    if (value.is_number_integer() && !value.is_number_unsigned()) {
-        const auto number = value.get<std::int64_t>();
-        if (number >= std::numeric_limits<Integer>::min() &&
-            number <= std::numeric_limits<Integer>::max()) {
-            return static_cast<Integer>(number);
-        }
-    } else if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        if (number <= static_cast<std::uint64_t>(std::numeric_limits<Integer>::max())) {
-            return static_cast<Integer>(number);
-        }
+    std::optional<Integer> number;
+    if (value.is_number_unsigned()) {
+        number = exactInteger<Integer>(value.get<std::uint64_t>());
+    } else if (value.is_number_integer()) {
+        number = exactInteger<Integer>(value.get<std::int64_t>());
     } else if (value.is_number_float()) {
-        // In range before converting: converting an out-of-range double is undefined. The
-        // upper bound max + 1 is a power of two, exact as a double.
-        const double number = value.get<double>();
-        if (number >= static_cast<double>(std::numeric_limits<Integer>::min()) &&
-            number < static_cast<double>(std::numeric_limits<Integer>::max()) + 1.0) {
-            const auto converted = static_cast<Integer>(number);
-            if (static_cast<double>(converted) == number) return converted;
-        }
+        number = exactInteger<Integer>(value.get<double>());
     }
-    throw DecodingError(std::string("mistyped ") + key);
+    if (!number) throw DecodingError(std::string("mistyped ") + key);
+    return *number;
 }
 
 inline Timestamp timestampMember(const nlohmann::json& object, const char* key) {

@@ -36,6 +36,8 @@ constexpr std::size_t maximumDocuments = 1000;
 constexpr std::size_t maximumTitleLength = 120;
 constexpr std::int64_t indexReadLimit = 104857600;
 constexpr std::size_t maximumResults = 50;
+constexpr std::size_t storedBudget =
+    static_cast<std::size_t>(indexReadLimit) - indexjson::storedFrame;
 
 bool isHidden(std::string_view name) {
     return name.starts_with('.');
@@ -253,9 +255,18 @@ private:
             ++m_skipped;
             return;
         }
-        std::string title = titleOf(content, name);
-        m_documents.push_back({m_path.substr(m_rootLength), std::move(title), std::move(content)});
+        IndexedDocument document{m_path.substr(m_rootLength), titleOf(content, name),
+                                 std::move(content)};
+        // Escaping can make the stored form six times the text (control bytes); a document
+        // that would take the index past what its reader accepts is counted as skipped.
+        const std::size_t stored = indexjson::storedSize(document);
+        if (m_storedSize + stored > storedBudget) {
+            ++m_skipped;
+            return;
+        }
+        m_documents.push_back(std::move(document));
         m_totalSize += size;
+        m_storedSize += stored;
     }
 
     std::size_t m_rootLength;
@@ -265,6 +276,7 @@ private:
     std::int64_t m_skipped = 0;
     std::int64_t m_entries = 0;
     std::int64_t m_totalSize = 0;
+    std::size_t m_storedSize = 0;
     bool m_stopped = false;
     bool m_failed = false;
 };
@@ -310,7 +322,7 @@ KnowledgeIndex Workspace::rebuildIndex() const {
         return std::move(*stored);
     }
     KnowledgeIndex index{std::move(documents), builder.skipped(), startedAt};
-    indexjson::write(index, file);
+    indexjson::write(index, file, indexReadLimit);
     return index;
 }
 
