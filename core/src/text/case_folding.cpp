@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/uloc.h>
+#include <unicode/unorm2.h>
 #include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
@@ -13,14 +14,39 @@ namespace ostrak::text {
 
 namespace {
 
-struct SetCloser {
-    void operator()(USet* set) const { uset_close(set); }
-};
-
 std::uint32_t optionsForCurrentLocale() {
     const std::string_view language = uloc_getDefault();
     const bool turkic = language.starts_with("tr") || language.starts_with("az");
     return turkic ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT;
+}
+
+bool foldingChanges(UChar32 c, std::uint32_t options) {
+    UChar source[2];
+    int32_t sourceLength = 0;
+    U16_APPEND_UNSAFE(source, sourceLength, c);
+    UChar folded[8];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t foldedLength = u_strFoldCase(folded, 8, source, sourceLength, options, &status);
+    return U_FAILURE(status) || foldedLength != sourceLength ||
+           u_strCompare(folded, foldedLength, source, sourceLength, false) != 0;
+}
+
+// Changes_When_Casefolded is defined on the decomposed form, so it leaves out precomposed
+// characters whose full folding only adds a mark (U+01F0 folds to "j" and U+030C, U+1E96 to
+// "h" and U+0331, polytonic Greek): these can only be among the characters that decompose.
+// Hangul syllables decompose but never fold, and are left out of the search.
+void addFoldingDecomposables(USet* changing, std::uint32_t options, UErrorCode& status) {
+    std::unique_ptr<USet, decltype(&uset_close)> decomposable(uset_openEmpty(), &uset_close);
+    uset_applyIntPropertyValue(decomposable.get(), UCHAR_NFD_QUICK_CHECK, UNORM_NO, &status);
+    uset_removeRange(decomposable.get(), 0xAC00, 0xD7A3);
+    const int32_t ranges = uset_getRangeCount(decomposable.get());
+    for (int32_t i = 0; i < ranges && U_SUCCESS(status); ++i) {
+        UChar32 start = 0, end = 0;
+        uset_getItem(decomposable.get(), i, &start, &end, nullptr, 0, &status);
+        for (UChar32 c = start; c <= end; ++c) {
+            if (foldingChanges(c, options)) uset_add(changing, c);
+        }
+    }
 }
 
 std::uint8_t leadByte(UChar32 c) {
@@ -32,10 +58,15 @@ std::uint8_t leadByte(UChar32 c) {
 
 }  // namespace
 
+void CaseFolder::SetCloser::operator()(USet* set) const {
+    uset_close(set);
+}
+
 CaseFolder::CaseFolder() : m_options(optionsForCurrentLocale()) {
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<USet, SetCloser> changing(uset_openEmpty());
     uset_applyIntPropertyValue(changing.get(), UCHAR_CHANGES_WHEN_CASEFOLDED, 1, &status);
+    addFoldingDecomposables(changing.get(), m_options, status);
     if (U_FAILURE(status)) {
         m_mayChange.fill(true);  // fold every scalar through ICU: slower, still correct
         return;
@@ -46,6 +77,8 @@ CaseFolder::CaseFolder() : m_options(optionsForCurrentLocale()) {
         uset_getItem(changing.get(), i, &start, &end, nullptr, 0, &status);
         for (UChar32 c = start; c <= end; ++c) m_mayChange[leadByte(c)] = true;
     }
+    uset_freeze(changing.get());
+    m_changing = std::move(changing);
     // Bytes that never begin a valid scalar go through the checked path as well.
     for (int b = 0x80; b < 0xC2; ++b) m_mayChange[b] = false;  // continuation bytes: inside runs
     for (int b = 0xF5; b <= 0xFF; ++b) m_mayChange[b] = true;
@@ -82,7 +115,7 @@ void CaseFolder::foldScalar(std::string_view utf8, std::size_t& offset, std::str
     UChar32 c;
     U8_NEXT(bytes, next, length, c);
     const auto consumed = static_cast<std::size_t>(next) - offset;
-    if (c < 0 || !u_hasBinaryProperty(c, UCHAR_CHANGES_WHEN_CASEFOLDED)) {
+    if (c < 0 || (m_changing && !uset_contains(m_changing.get(), c))) {
         out.append(utf8.data() + offset, consumed);
     } else {
         UChar source[2];

@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+struct USet;
 
 namespace ostrak::text {
 
@@ -22,7 +25,13 @@ private:
     // How many leading bytes of `utf8` folding leaves alone (stops before a byte that may change).
     std::size_t unchangedRun(std::string_view utf8, std::size_t from) const;
 
+    struct SetCloser {
+        void operator()(USet* set) const;
+    };
+
     std::uint32_t m_options = 0;
+    // The scalars that full folding changes; null when ICU could not say (then all are folded).
+    std::unique_ptr<USet, SetCloser> m_changing;
     // For each byte: whether a text starting a scalar with it may change when folded.
     std::array<bool, 256> m_mayChange{};
     // ASCII letters fold to ASCII (outside Turkic locales); 0 where ICU's result is not ASCII.
