@@ -163,4 +163,10 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     EXPECT_MESSAGE(expected::format, Installation::load());
     fs::remove(pointer);
     EXPECT_MESSAGE(expected::unreadable, Installation::load());
+    // A location legal on disk whose pointer would pass its reader's limit ("/" is stored
+    // escaped) is refused before anything is made there.
+    Path deep = dir.path();
+    for (int level = 0; level < 33; ++level) deep /= std::string(255, 'a');
+    EXPECT_MESSAGE("请选择用户目录中的数据位置。", Workspace::create(deep, "站"));
+    EXPECT_FALSE(fs::exists(dir / std::string(255, 'a')));
 }

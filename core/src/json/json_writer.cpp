@@ -1,5 +1,8 @@
 #include "json/json_writer.hpp"
 
+#include <cmath>
+#include <stdexcept>
+
 #include <nlohmann/json.hpp>
 
 #include "json/json_escape.hpp"
@@ -82,6 +85,9 @@ JsonWriter& JsonWriter::integer(std::int64_t value) {
 }
 
 JsonWriter& JsonWriter::number(double value) {
+    // JSON has no NaN or infinity; writing null in their place would store a file no reader
+    // takes back.
+    if (!std::isfinite(value)) throw std::domain_error("not a finite number");
     beforeValue();
     m_output.append(nlohmann::json(value).dump());
     return *this;

@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <vector>
 
+#include "files/bounded_write.hpp"
 #include "json/json_reading.hpp"
 #include "json/json_writer.hpp"
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/pointer.hpp"
 
 namespace ostrak {
 
@@ -82,10 +84,17 @@ bool hasSavedWorkspace() {
     return ::stat(pointerFile().c_str(), &status) == 0;
 }
 
+bool pointerFits(const Path& root) {
+    const Pointer pointer{root.native(), Uuid{}};
+    return static_cast<std::int64_t>(JsonCodec<Pointer>::encode(pointer).size()) <=
+           pointerReadLimit;
+}
+
 void save(const Workspace& workspace) {
-    SafeFiles::directory(supportDirectory());
     const Pointer pointer{workspace.root().native(), workspace.configuration().id};
-    SafeFiles::write(pointer, pointerFile(), false);
+    SafeFiles::directory(supportDirectory());
+    SafeFiles::writeWithinLimit(pointer, pointerFile(), false, pointerReadLimit,
+                                message::pathNotUsable);
 }
 
 Workspace load() {

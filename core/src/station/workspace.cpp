@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <memory>
 
+#include "files/bounded_write.hpp"
 #include "files/folder_listing.hpp"
 #include "files/paths.hpp"
 #include "files/verified_directory.hpp"
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
+#include "station/pointer.hpp"
 #include "text/text.hpp"
 
 namespace ostrak {
@@ -22,11 +24,13 @@ constexpr std::size_t maximumNameLength = 48;
 constexpr std::int64_t identityReadLimit = 65536;
 constexpr const char* identityFile = "station.json";
 
-// A location whose path is not UTF-8 could never be written into the installation pointer, so
-// it is refused before anything touches the disk.
+// A location whose path is not UTF-8, or too long for the installation pointer's reader, could
+// never be found again through the pointer, so it is refused before anything touches the disk.
 Path rootFor(const Path& location) {
     if (!text::isValidUtf8(location.native())) throw OstrakError(message::pathNotUsable);
-    return paths::standardized(location);
+    Path root = paths::standardized(location);
+    if (!Installation::pointerFits(root)) throw OstrakError(message::pathNotUsable);
+    return root;
 }
 
 // Any entry at all, hidden ones included. A location that cannot be listed to the end (a read
@@ -78,7 +82,8 @@ Workspace Workspace::create(const Path& location, std::string_view name) {
         .name = std::move(validated),
         .createdAt = Timestamp::now(),
     };
-    SafeFiles::write(station, root / identityFile, true);
+    SafeFiles::writeWithinLimit(station, root / identityFile, true, identityReadLimit,
+                                message::invalidName);
     Workspace workspace(std::move(root), std::move(station));
     workspace.ensureDirectories();
     return workspace;
@@ -132,7 +137,8 @@ void Workspace::removeStaleTemporaries() const {
 void Workspace::rename(std::string_view newName) {
     StationConfiguration renamed = m_configuration;
     renamed.name = validName(newName);
-    SafeFiles::write(renamed, m_root / identityFile, false);
+    SafeFiles::writeWithinLimit(renamed, m_root / identityFile, false, identityReadLimit,
+                                message::invalidName);
     m_configuration = std::move(renamed);
 }
 
