@@ -33,5 +33,7 @@ inline const std::string documentOutside = "来源不在本工作站知识库内
 inline const std::string lockUnopenable = "无法锁定工作站。";
 inline const std::string lockHeld = "该工作站已有后台服务在运行。";
 inline const std::string heartbeatOtherStation = "后台服务身份不匹配。";
+inline const std::string stateUnwritable = "工作站状态写入失败。";
+inline const std::string diagnosticsInsideStation = "诊断文件不能保存在工作站数据目录内。";
 
 }  // namespace ostrak::message

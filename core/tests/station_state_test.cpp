@@ -4,7 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <map>
+
 #include "station/environment_facts.hpp"
+
 #include "testing.hpp"
 
 TEST(Freshness, IsJudgedFromMinusFiveToUnderTwentySeconds) {
@@ -35,6 +39,14 @@ TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
     EXPECT_MESSAGE(expected::format, workspace.heartbeat());
     writeFile(heartbeatFile, std::string(4097, ' '));
     EXPECT_MESSAGE(expected::unfit, workspace.heartbeat());
+    // JSON has no NaN or infinity: such a time is refused, the stored heartbeat stays.
+    const std::string stored = readFile(heartbeatFile);
+    for (const double unstorable : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_MESSAGE("工作站状态写入失败。",
+                       workspace.saveHeartbeat(
+                           {workspace.configuration().id, {unstorable}, 1, 0, 0, std::nullopt}));
+    }
+    EXPECT_EQ(readFile(heartbeatFile), stored);
     workspace.saveHeartbeat({Uuid::random(), Timestamp::now(), 42, 0, 0, std::nullopt});
     EXPECT_MESSAGE("后台服务身份不匹配。", workspace.heartbeat());
     // Other processes meet the service lock in the service's tests; here, one holder, no links.
@@ -42,6 +54,14 @@ TEST_F(HeartbeatTest, RoundTripsRefusesOtherStationsAndLocksOneHolderAtATime) {
     ASSERT_TRUE(lock);
     EXPECT_EQ(modeOf(workspace.root() / "system/state/service.lock"), 0600u);
     EXPECT_MESSAGE("该工作站已有后台服务在运行。", workspace.acquireServiceLock());
+    // A removed lock file locks nothing: its holder learns it, a second holder locks anew.
+    EXPECT_TRUE(lock->isCurrent());
+    fs::remove(workspace.root() / "system/state/service.lock");
+    EXPECT_FALSE(lock->isCurrent());
+    auto second = workspace.acquireServiceLock();
+    EXPECT_TRUE(second->isCurrent());
+    EXPECT_FALSE(lock->isCurrent());
+    second.reset();
     lock.reset();
     EXPECT_NO_THROW(workspace.acquireServiceLock());
     fs::remove(workspace.root() / "system/state/service.lock");
@@ -111,4 +131,29 @@ TEST(Diagnostics, ReportsCountsAndFreshnessOnly) {
                                  Timestamp{Timestamp::now().seconds - age}, 7, 1, 0, std::nullopt});
         EXPECT_EQ(report()["serviceFresh"], age < 20) << age;
     }
+}
+
+// The export replaces a file of the person's choice, but never one of the workstation's or the
+// installation pointer's folder, however the destination is spelt.
+TEST(Diagnostics, TheExportNeverReplacesTheWorkstationsFiles) {
+    TempHome home;
+    const Path dir = home.path();
+    Workspace workspace = Workspace::create(dir / "station", "站");
+    Installation::save(workspace);
+    const Path pointer = Installation::supportDirectory() / "installation.json";
+    std::vector<Path> protectedFiles = {dir / "station/station.json", pointer,
+                                        dir / "station/system/state/new.json",
+                                        dir / "station/./users/../station.json"};
+    std::map<Path, std::string> before;
+    for (const Path& file : {protectedFiles[0], pointer}) before[file] = readFile(file);
+    for (const Path& destination : protectedFiles) {
+        EXPECT_MESSAGE("诊断文件不能保存在工作站数据目录内。",
+                       workspace.exportDiagnostics(destination))
+            << destination;
+    }
+    for (const auto& [file, bytes] : before) EXPECT_EQ(readFile(file), bytes);
+    EXPECT_FALSE(fs::exists(dir / "station/system/state/new.json"));
+    writeFile(dir / "Plovik-diagnostics.json", "old");
+    workspace.exportDiagnostics(dir / "Plovik-diagnostics.json");
+    EXPECT_EQ(nlohmann::json::parse(readFile(dir / "Plovik-diagnostics.json"))["schema"], 1);
 }

@@ -208,7 +208,7 @@ void StationModel::exportDiagnostics() {
         m_services.dialogs->chooseSaveFile(QStringLiteral("Plovik-diagnostics.json"));
     if (!destination) return;
     try {
-        SafeFiles::writeData(m_workspace->diagnosticReport(), Path(utf8(*destination)), false);
+        m_workspace->exportDiagnostics(Path(utf8(*destination)));
         setNotice(tr("诊断已导出，不包含密钥、笔记正文和账户信息。"));
     } catch (const std::exception& failure) {
         setError(describe(failure));

@@ -32,6 +32,9 @@ struct JsonCodec<ServiceHeartbeat> {
 // one service works on a workstation. Constructing opens (creating it with mode 0600, never
 // through a link) and locks without waiting, or throws with no descriptor left open. The
 // destructor unlocks and closes once; the kernel also drops the lock when the process dies.
+// A lock on a file that no longer has the name (removed or replaced before or after the lock
+// was taken) locks nothing another service would see: the constructor retries on the file that
+// has the name, and isCurrent() tells a holder that its file lost the name since.
 class ServiceLock {
 public:
     explicit ServiceLock(const Path& lockFile);
@@ -40,8 +43,11 @@ public:
     ServiceLock& operator=(const ServiceLock&) = delete;
 
     int descriptor() const noexcept { return m_descriptor; }
+    // Whether the lock file's path still names the locked file.
+    bool isCurrent() const;
 
 private:
+    Path m_lockFile;
     int m_descriptor = -1;
 };
 

@@ -60,6 +60,9 @@ public:
     // Compact JSON for support: version, schema, system, service freshness and the number of
     // indexed documents (left out when the index cannot be read). Nothing personal.
     Bytes diagnosticReport() const;
+    // Writes that report to `destination`, replacing a file there; refuses a destination in this
+    // workstation's folder or the installation pointer's, where it would replace their files.
+    void exportDiagnostics(const Path& destination) const;
 
 private:
     Workspace(Path root, StationConfiguration configuration);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 
+#include "files/bounded_write.hpp"
 #include "files/located.hpp"
 #include "files/unique_fd.hpp"
 #include "json/json_reading.hpp"
@@ -56,20 +58,52 @@ Bytes JsonCodec<ServiceHeartbeat>::encode(const ServiceHeartbeat& heartbeat) {
     return writer.take();
 }
 
-ServiceLock::ServiceLock(const Path& lockFile) {
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether the name in `located` is, right now, the file open as `descriptor`.
+bool namesFile(const SafeFiles::Located& located, int descriptor) {
+    struct stat opened, named;
+    return ::fstat(descriptor, &opened) == 0 && located.folder.statEntry(located.name, named) &&
+           sameFile(opened, named);
+}
+
+}  // namespace
+
+ServiceLock::ServiceLock(const Path& lockFile) : m_lockFile(lockFile) {
     const auto located = SafeFiles::locate(lockFile);
     if (!located) throw OstrakError(message::lockUnopenable);
-    UniqueFd fd = located->folder.open(located->name, O_RDWR | O_CREAT | O_NONBLOCK, 0600);
-    struct stat status;
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != ::getuid()) {
-        throw OstrakError(message::lockUnopenable);
+    // Another holder may remove the name between this open and the flock; a few tries take the
+    // file that has the name then.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        UniqueFd fd = located->folder.open(located->name, O_RDWR | O_CREAT | O_NONBLOCK, 0600);
+        struct stat status;
+        if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_uid != ::getuid()) {
+            throw OstrakError(message::lockUnopenable);
+        }
+        // Only a lock held elsewhere is "already running"; any other failure is a lock not taken.
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            throw OstrakError(errno == EWOULDBLOCK ? message::lockHeld : message::lockUnopenable);
+        }
+        if (namesFile(*located, fd.get())) {
+            m_descriptor = fd.release();
+            return;
+        }
     }
-    // Only a lock held elsewhere is "already running"; any other failure is a lock not taken.
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        throw OstrakError(errno == EWOULDBLOCK ? message::lockHeld : message::lockUnopenable);
+    throw OstrakError(message::lockUnopenable);
+}
+
+bool ServiceLock::isCurrent() const {
+    try {
+        const auto located = SafeFiles::locate(m_lockFile);
+        return located && namesFile(*located, m_descriptor);
+    } catch (...) {
+        return false;  // the folder or the name became a link, or cannot be checked
     }
-    m_descriptor = fd.release();
 }
 
 ServiceLock::~ServiceLock() {
@@ -82,7 +116,9 @@ std::unique_ptr<ServiceLock> Workspace::acquireServiceLock() const {
 }
 
 void Workspace::saveHeartbeat(const ServiceHeartbeat& heartbeat) const {
-    SafeFiles::write(heartbeat, stateFile(*this, "heartbeat.json"), false);
+    if (!std::isfinite(heartbeat.timestamp.seconds)) throw OstrakError(message::stateUnwritable);
+    SafeFiles::writeWithinLimit(heartbeat, stateFile(*this, "heartbeat.json"), false,
+                                heartbeatReadLimit, message::stateUnwritable);
 }
 
 ServiceHeartbeat Workspace::heartbeat() const {
