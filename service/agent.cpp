@@ -31,7 +31,11 @@ void Agent::sweepIfDue() {
 }
 
 bool Agent::pass(bool singlePass) {
-    sweepIfDue();
+    try {
+        sweepIfDue();
+    } catch (...) {
+        // Best effort: a sweep that could not finish is tried again next hour.
+    }
     indexIfDue();
     const Counts counts = m_lastIndex.value_or(Counts{});
     const ServiceHeartbeat heartbeat{m_workspace.configuration().id,
@@ -48,10 +52,10 @@ bool Agent::pass(bool singlePass) {
     return !(singlePass && m_issue);
 }
 
-void Agent::writeStoppedHeartbeat() const noexcept {
+void Agent::writeStoppedHeartbeat(std::optional<std::string> issue) const noexcept {
     try {
         m_workspace.saveHeartbeat(
-            {m_workspace.configuration().id, Timestamp::distantPast(), 0, 0, 0, std::nullopt});
+            {m_workspace.configuration().id, Timestamp::distantPast(), 0, 0, 0, std::move(issue)});
     } catch (...) {
     }
 }

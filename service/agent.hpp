@@ -25,8 +25,9 @@ public:
     // indexing attempt failed (the heartbeat with the issue has been written then).
     bool pass(bool singlePass);
     // The last heartbeat of a stopping service: pid 0, no counts, dated in the distant past so
-    // that every reader sees it as stale at once. Best effort.
-    void writeStoppedHeartbeat() const noexcept;
+    // that every reader sees it as stale at once, with the reason when it stops for one. Best
+    // effort.
+    void writeStoppedHeartbeat(std::optional<std::string> issue = std::nullopt) const noexcept;
 
 private:
     struct Counts {

@@ -3,12 +3,15 @@
 // knowledge folder and writes a heartbeat, then repeats that on a five-second timer until
 // SIGTERM or SIGINT, when it writes a stopped heartbeat and exits with 0.
 //
-// Standard error carries exactly two possible lines: the start-up failure (then status 1) and a
-// heartbeat that could not be written during the timer phase.
+// Standard error carries exactly three possible lines: the start-up failure (then status 1), a
+// heartbeat that could not be written during the timer phase, and a lock file that was removed
+// or replaced while the service ran (then status 3, which systemd does not restart: another
+// service may hold the workstation now).
 #include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -28,6 +31,9 @@ using namespace ostrak;
 
 constexpr const char* startupFailure = "plovik后台启动失败，请在管理 APP 中检查安装状态。\n";
 constexpr const char* heartbeatFailure = "工作站状态写入失败。\n";
+constexpr const char* lockLostIssue = "该工作站已有后台服务在运行。";
+constexpr const char* lockLostLine = "该工作站已有后台服务在运行。\n";
+constexpr int lockLostStatus = 3;
 
 void say(const char* line) {
     (void)!::write(STDERR_FILENO, line, std::char_traits<char>::length(line));
@@ -58,20 +64,52 @@ sigset_t blockStopSignals() {
     return signals;
 }
 
-int runUntilStopped(service::Agent& agent, const sigset_t& signals) {
-    service::TimerLoop timer(std::chrono::seconds(5), [&agent] {
-        if (!agent.pass(false)) say(heartbeatFailure);
-        // A tick that came round is the sign of life the watchdog waits for; a hung pass sends
-        // none, and systemd restarts the service.
-        sd_notify(0, "WATCHDOG=1");
-    });
+// Every tick first checks that the lock file still names the locked file: when it was removed
+// or replaced, a second service may lock the new one, so this one stops at once.
+int runUntilStopped(service::Agent& agent, const ServiceLock& lock, const sigset_t& signals) {
+    const pthread_t mainThread = pthread_self();
+    std::atomic<bool> lockLost = false;
+    std::optional<service::TimerLoop> timer;
+    try {
+        timer.emplace(std::chrono::seconds(5), [&] {
+            if (lockLost) return;
+            if (!lock.isCurrent()) {
+                lockLost = true;
+                pthread_kill(mainThread, SIGTERM);
+                return;
+            }
+            bool written = false;
+            try {
+                written = agent.pass(false);
+            } catch (...) {
+                // Out of memory or the like: this pass is lost, the service is not.
+            }
+            if (!written) say(heartbeatFailure);
+            // A tick that came round is the sign of life the watchdog waits for; a hung pass
+            // sends none, and systemd restarts the service.
+            sd_notify(0, "WATCHDOG=1");
+        });
+    } catch (...) {
+        // No timer thread (a process limit): the service cannot run, and says so before it
+        // tells systemd it is ready.
+        agent.writeStoppedHeartbeat();
+        return failStartup();
+    }
+    // Ready once the lock is held, the first pass is done and the timer runs. Outside systemd
+    // (no NOTIFY_SOCKET) these notifications do nothing.
+    sd_notify(0, "READY=1");
     int received = 0;
     while (sigwait(&signals, &received) != 0) {
     }
     sd_notify(0, "STOPPING=1");
-    timer.stop();  // waits for a running pass; none starts afterwards
-    agent.writeStoppedHeartbeat();
-    return 0;
+    timer->stop();  // waits for a running pass; none starts afterwards
+    if (!lockLost) {
+        agent.writeStoppedHeartbeat();
+        return 0;
+    }
+    agent.writeStoppedHeartbeat(lockLostIssue);
+    say(lockLostLine);
+    return lockLostStatus;
 }
 
 }  // namespace
@@ -96,10 +134,12 @@ int main(int argc, char** argv) {
     } catch (...) {
         return failStartup();
     }
-    if (!agent->pass(commandLine->once)) return failStartup();
+    try {
+        if (!agent->pass(commandLine->once)) return failStartup();
+    } catch (...) {
+        agent->writeStoppedHeartbeat();
+        return failStartup();
+    }
     if (commandLine->once) return 0;
-    // Ready once the lock is held and the first pass is done. Outside systemd (no
-    // NOTIFY_SOCKET) these notifications do nothing.
-    sd_notify(0, "READY=1");
-    return runUntilStopped(*agent, stopSignals);
+    return runUntilStopped(*agent, *lock, stopSignals);
 }
