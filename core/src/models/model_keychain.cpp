@@ -1,6 +1,9 @@
 // API keys in the Secret Service (GNOME Keyring, KeePassXC, KWallet) through libsecret: one
-// item per station and provider, found by its "service" and "account" attributes. No call ever
-// asks the keyring to unlock (no prompt can hang a call): a locked keyring is a failure.
+// item per station and provider, found by its "service" and "account" attributes. As every app
+// on the desktop does, a key operation asks the keyring to create its default collection when
+// the account has none yet and to unlock what is locked; the keyring shows its own prompt, so
+// these calls block until the person answers it (callers run them off the interface thread).
+// A dismissed prompt, or a keyring that cannot prompt (no display), is the operation's refusal.
 #include <libsecret/secret.h>
 
 #include <memory>
@@ -21,6 +24,9 @@ const std::string saveRefused = "钥匙串未允许保存密钥。";
 const std::string updateRefused = "钥匙串未允许更新密钥。";
 const std::string removeRefused = "钥匙串密钥未能删除。";
 const std::string readRefused = "请先保存 API Key，并允许访问本机钥匙串。";
+const std::string noSecretService =
+    "未找到系统钥匙串服务，请安装并启动 GNOME Keyring、KeePassXC 或 KWallet。";
+constexpr const char* defaultCollectionLabel = "Login";
 
 const SecretSchema* schema() {
     // Items are matched by their attributes alone, whatever schema name another tool gave them.
@@ -77,13 +83,14 @@ Attributes attributesFor(const Uuid& station, ModelProvider provider) {
                                               account.c_str(), nullptr));
 }
 
+// The Secret Service of the session; no bus, or no provider on it, is a refusal of its own.
 Object<SecretService> connect() {
     Failure failure;
     Object<SecretService> service(
         secret_service_get_sync(static_cast<SecretServiceFlags>(SECRET_SERVICE_OPEN_SESSION |
                                                                 SECRET_SERVICE_LOAD_COLLECTIONS),
                                 nullptr, failure.out()));
-    if (failure) service.reset();
+    if (failure || !service) throw OstrakError(noSecretService);
     return service;
 }
 
@@ -96,18 +103,47 @@ Items search(SecretService* service, GHashTable* attributes, bool loadSecrets, b
     return Items(found);
 }
 
-bool anyLocked(const Items& items) {
+// Unlocks every locked one of `items` through the keyring's prompt; true when none stays locked.
+bool unlockItems(SecretService* service, const Items& items) {
+    GList* locked = nullptr;
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) return true;
+        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) {
+            locked = g_list_prepend(locked, entry->data);  // borrowed: the items own them
+        }
     }
-    return false;
+    if (locked == nullptr) return true;
+    const guint wanted = g_list_length(locked);
+    Failure failure;
+    GList* unlocked = nullptr;
+    const gint count =
+        secret_service_unlock_sync(service, locked, nullptr, &unlocked, failure.out());
+    g_list_free(locked);
+    g_list_free_full(unlocked, g_object_unref);
+    return !failure && count >= 0 && static_cast<guint>(count) == wanted;
 }
 
-bool defaultCollectionUnlocked(SecretService* service) {
+// The default collection, ready to take an item: created when the account has none yet (the
+// keyring asks for its password), unlocked when it is locked. False when it cannot be.
+bool readyDefaultCollection(SecretService* service) {
     Failure failure;
     Object<SecretCollection> collection(secret_collection_for_alias_sync(
         service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, failure.out()));
-    return !failure && collection && !secret_collection_get_locked(collection.get());
+    if (failure) return false;
+    if (!collection) {
+        Failure creation;
+        collection.reset(secret_collection_create_sync(
+            service, defaultCollectionLabel, SECRET_COLLECTION_DEFAULT,
+            SECRET_COLLECTION_CREATE_NONE, nullptr, creation.out()));
+        if (creation || !collection) return false;
+    }
+    if (!secret_collection_get_locked(collection.get())) return true;
+    GList one{collection.get(), nullptr, nullptr};
+    Failure unlocking;
+    GList* unlocked = nullptr;
+    const gint count =
+        secret_service_unlock_sync(service, &one, nullptr, &unlocked, unlocking.out());
+    g_list_free_full(unlocked, g_object_unref);
+    return !unlocking && count == 1;
 }
 
 std::string_view validKey(std::string_view key) {
@@ -124,13 +160,13 @@ std::string_view validKey(std::string_view key) {
 void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const std::string trimmed(validKey(key));
     const auto service = connect();
-    if (!service) throw OstrakError(saveRefused);
     const auto attributes = attributesFor(station, provider);
     bool searchFailed = false;
     const Items existing = search(service.get(), attributes.get(), false, searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
-    if (searchFailed || anyLocked(existing) || !defaultCollectionUnlocked(service.get())) {
+    if (searchFailed || !unlockItems(service.get(), existing) ||
+        !readyDefaultCollection(service.get())) {
         throw OstrakError(refused);
     }
 
@@ -148,10 +184,13 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
 
 std::string read(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
-    if (!service) throw OstrakError(readRefused);
     const auto attributes = attributesFor(station, provider);
     bool failed = false;
-    const Items items = search(service.get(), attributes.get(), true, failed);
+    Items items = search(service.get(), attributes.get(), false, failed);
+    if (failed || !items) throw OstrakError(readRefused);
+    // A locked key is asked for through the keyring's prompt, then read with its secret.
+    if (!unlockItems(service.get(), items)) throw OstrakError(readRefused);
+    items = search(service.get(), attributes.get(), true, failed);
     if (failed) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         const Value secret(secret_item_get_secret(static_cast<SecretItem*>(entry->data)));
@@ -167,13 +206,12 @@ std::string read(const Uuid& station, ModelProvider provider) {
 
 void remove(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
-    if (!service) throw OstrakError(removeRefused);
     bool failed = false;
     const Items items =
         search(service.get(), attributesFor(station, provider).get(), false, failed);
-    // The Secret Service skips a locked item without an error when asked to clear: look first,
-    // and refuse rather than report a key removed that is still stored.
-    if (failed || anyLocked(items)) throw OstrakError(removeRefused);
+    // The Secret Service skips a locked item without an error when asked to clear: unlock it
+    // first, and refuse rather than report a key removed that is still stored.
+    if (failed || !unlockItems(service.get(), items)) throw OstrakError(removeRefused);
     // Nothing found is no failure: removing a key that is not there succeeds.
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         Failure failure;

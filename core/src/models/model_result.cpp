@@ -10,6 +10,16 @@ namespace {
 
 constexpr std::size_t maximumBody = 1048576;
 constexpr std::size_t maximumReply = 500;
+// 500 characters can be any number of bytes (combining marks stack without end): the reply is
+// also cut at a scalar boundary within this many bytes.
+constexpr std::size_t maximumReplyBytes = 16384;
+
+std::string_view withinBytes(std::string_view utf8, std::size_t maximum) {
+    if (utf8.size() <= maximum) return utf8;
+    std::size_t end = maximum;
+    while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+    return utf8.substr(0, end);
+}
 const std::string noValidAnswer = "服务没有返回有效回答，连接尚未通过验证。";
 
 // A JSON number that is an integer, or a float that converts to one without loss.
@@ -58,7 +68,8 @@ ModelResult ModelResult::decode(const Bytes& body) {
     if (text::trimmed(reply).empty()) throw OstrakError(noValidAnswer);
 
     ModelResult result;
-    result.reply = std::string(text::firstGraphemes(reply, maximumReply));
+    result.reply =
+        std::string(withinBytes(text::firstGraphemes(reply, maximumReply), maximumReplyBytes));
     if (const auto usage = answer.find("usage"); usage != answer.end() && usage->is_object()) {
         result.inputTokens = usageCount(*usage, "prompt_tokens");
         result.outputTokens = usageCount(*usage, "completion_tokens");
