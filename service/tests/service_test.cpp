@@ -100,6 +100,34 @@ TEST_F(ServiceProgram, KeepsServingWhileThingsGoWrongAndStopsOnRequest) {
     if (!permissionsHold) GTEST_SKIP() << "as root, the failed rebuild and refused heartbeats";
 }
 
+// A lock file removed under a running service no longer keeps a second one out: the first sees
+// it on its next pass and stops (status 3, which systemd does not restart), the second serves.
+// A process limit that leaves no room for the timer thread ends the start with the start-up
+// line and a stopped heartbeat, never an abort after a fresh one.
+TEST_F(ServiceProgram, NeverTwoOnOneWorkstationAndNoAbortWithoutAThread) {
+    ChildProcess first(program, rootArguments("--run"));
+    ASSERT_TRUE(eventually([&] { return freshHeartbeatFrom(first.pid()); }, 10s));
+    fs::remove(workspace.root() / "system/state/service.lock");
+    ChildProcess second(program, rootArguments("--run"));
+    EXPECT_EQ(first.wait(12s), 3);
+    EXPECT_EQ(first.standardError(), "该工作站已有后台服务在运行。\n");
+    EXPECT_TRUE(eventually([&] { return freshHeartbeatFrom(second.pid()); }, 7s));
+    EXPECT_FALSE(second.wait(0s));
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(10s), 0);
+
+    if (runningAsRoot()) GTEST_SKIP() << "root is not held to a process limit";
+    const auto sanitizer = environmentVariable("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // the leak check needs a thread of its own
+    const auto limited = runToEnd(
+        "/usr/bin/prlimit", {"--nproc=1", program, "--root", workspace.root().native(), "--run"});
+    if (sanitizer) ::setenv("ASAN_OPTIONS", sanitizer->c_str(), 1);
+    if (!sanitizer) ::unsetenv("ASAN_OPTIONS");
+    EXPECT_EQ(limited.status, 1);
+    EXPECT_EQ(limited.standardError, startupLine);
+    expectStoppedHeartbeat();
+}
+
 // Writes cut short by kill -9, the file-size limit or a stop: the index is always a whole old or
 // new file; the next start removes the temporary files kills leave once they are 15 minutes old,
 // restores missing folders, indexes and beats; the limit is a failure reported the usual way.

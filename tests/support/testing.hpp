@@ -19,6 +19,7 @@ using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::entries;
 using testing::environmentValue;
+using testing::environmentVariable;
 using testing::eventually;
 using testing::modeOf;
 using testing::readFile;
