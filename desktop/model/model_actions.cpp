@@ -1,5 +1,9 @@
 // The API key and the connection test.
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QtConcurrent>
+
+#include <functional>
 
 #include "failure_text.hpp"
 #include "station_model.hpp"
@@ -15,14 +19,45 @@ struct TestOutcome {
     QString failure;
 };
 
+// Runs a keyring call on a worker thread and waits for it in a local event loop, so the window
+// keeps painting while the keyring shows its own prompt (to create or unlock the collection).
+// The failure's text, or nothing when the call succeeded.
+std::optional<QString> keyringCall(const std::function<void()>& call) {
+    QFutureWatcher<std::optional<QString>> watcher;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([call]() -> std::optional<QString> {
+        try {
+            call();
+            return std::nullopt;
+        } catch (const std::exception& failure) {
+            return describe(failure);
+        }
+    }));
+    if (!watcher.isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return watcher.result();
+}
+
 }  // namespace
+
+// While a keyring call runs the model is busy, as during a connection test; an action already
+// busy keeps its flag.
+std::optional<QString> StationModel::busyKeyringCall(const std::function<void()>& call) {
+    const bool wasBusy = m_busy;
+    if (!wasBusy) setBusy(true);
+    auto failure = keyringCall(call);
+    if (!wasBusy) setBusy(false);
+    return failure;
+}
 
 void StationModel::saveKey() {
     if (!m_workspace) return;
-    try {
-        ModelKeychain::save(utf8(m_secret), m_workspace->configuration().id, m_provider);
-    } catch (const std::exception& failure) {
-        setError(describe(failure));  // the typed key stays for correction
+    const std::string key = utf8(m_secret);
+    const Uuid station = m_workspace->configuration().id;
+    const ModelProvider provider = m_provider;
+    const auto failure = busyKeyringCall([&] { ModelKeychain::save(key, station, provider); });
+    if (failure) {
+        setError(*failure);  // the typed key stays for correction
         return;
     }
     setSecret({});
@@ -32,10 +67,10 @@ void StationModel::saveKey() {
 
 void StationModel::removeKey() {
     if (!m_workspace) return;
-    try {
-        ModelKeychain::remove(m_workspace->configuration().id, m_provider);
-    } catch (const std::exception& failure) {
-        setError(describe(failure));
+    const Uuid station = m_workspace->configuration().id;
+    const ModelProvider provider = m_provider;
+    if (const auto failure = busyKeyringCall([&] { ModelKeychain::remove(station, provider); })) {
+        setError(*failure);
         return;
     }
     setSecret({});

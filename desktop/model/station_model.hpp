@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -133,6 +134,7 @@ private:
     void setError(const QString& error);
     void setNotice(const std::optional<QString>& notice);
     void setBusy(bool busy);
+    std::optional<QString> busyKeyringCall(const std::function<void()>& call);
     void setHeartbeat(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
     void setServiceStatus(const QString& status);
     void setRegistered(bool registered);
