@@ -11,18 +11,6 @@
 
 #include "testing.hpp"
 
-extern "C" {
-int __real_openat(int folder, const char* name, int flags, ...);
-ssize_t __real_write(int descriptor, const void* data, size_t length);
-int __real_fsync(int descriptor);
-int __real_renameat(int from, const char* old, int to, const char* name);
-int __real_renameat2(int from, const char* old, int to, const char* name, unsigned flags);
-int __real_linkat(int from, const char* old, int to, const char* name, int flags);
-int __real_unlinkat(int folder, const char* name, int flags);
-int __real_mkdirat(int folder, const char* name, mode_t mode);
-int __real_fchmod(int descriptor, mode_t mode);
-}
-
 namespace {
 
 long callsBeforeFault = -1;  // negative: no fault
@@ -40,39 +28,32 @@ bool failsNow() {
 
 }  // namespace
 
-extern "C" {
-int __wrap_openat(int folder, const char* name, int flags, ...) {
+extern "C" int __real_openat(int folder, const char* name, int flags, ...);
+extern "C" int __wrap_openat(int folder, const char* name, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
     return failsNow() ? -1 : __real_openat(folder, name, flags, mode);
 }
-ssize_t __wrap_write(int descriptor, const void* data, size_t length) {
-    return failsNow() ? -1 : __real_write(descriptor, data, length);
-}
-int __wrap_fsync(int descriptor) {
-    return failsNow() ? -1 : __real_fsync(descriptor);
-}
-int __wrap_renameat(int from, const char* old, int to, const char* name) {
-    return failsNow() ? -1 : __real_renameat(from, old, to, name);
-}
-int __wrap_renameat2(int from, const char* old, int to, const char* name, unsigned flags) {
-    return failsNow() ? -1 : __real_renameat2(from, old, to, name, flags);
-}
-int __wrap_linkat(int from, const char* old, int to, const char* name, int flags) {
-    return failsNow() ? -1 : __real_linkat(from, old, to, name, flags);
-}
-int __wrap_unlinkat(int folder, const char* name, int flags) {
-    return failsNow() ? -1 : __real_unlinkat(folder, name, flags);
-}
-int __wrap_mkdirat(int folder, const char* name, mode_t mode) {
-    return failsNow() ? -1 : __real_mkdirat(folder, name, mode);
-}
-int __wrap_fchmod(int descriptor, mode_t mode) {
-    return failsNow() ? -1 : __real_fchmod(descriptor, mode);
-}
-}
+
+// The real call unless this is the one to fail.
+#define FAULTY(result, call, parameters, arguments)       \
+    extern "C" result __real_##call parameters;           \
+    extern "C" result __wrap_##call parameters {          \
+        return failsNow() ? -1 : __real_##call arguments; \
+    }
+
+FAULTY(ssize_t, write, (int fd, const void* data, size_t length), (fd, data, length))
+FAULTY(int, fsync, (int fd), (fd))
+FAULTY(int, renameat, (int from, const char* old, int to, const char* name), (from, old, to, name))
+FAULTY(int, renameat2, (int from, const char* old, int to, const char* name, unsigned flags),
+       (from, old, to, name, flags))
+FAULTY(int, linkat, (int from, const char* old, int to, const char* name, int flags),
+       (from, old, to, name, flags))
+FAULTY(int, unlinkat, (int folder, const char* name, int flags), (folder, name, flags))
+FAULTY(int, mkdirat, (int folder, const char* name, mode_t mode), (folder, name, mode))
+FAULTY(int, fchmod, (int fd, mode_t mode), (fd, mode))
 
 namespace {
 
