@@ -94,32 +94,23 @@ Object<SecretService> connect() {
     return service;
 }
 
+// Every matching item; locked ones are unlocked through the keyring's prompt on the way (those
+// whose prompt was dismissed stay locked).
 Items search(SecretService* service, GHashTable* attributes, bool loadSecrets, bool& failed) {
     Failure failure;
-    GList* found = secret_service_search_sync(
-        service, schema(), attributes, loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : SECRET_SEARCH_ALL,
-        nullptr, failure.out());
+    const auto flags = static_cast<SecretSearchFlags>(
+        SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
+    GList* found =
+        secret_service_search_sync(service, schema(), attributes, flags, nullptr, failure.out());
     failed = static_cast<bool>(failure);
     return Items(found);
 }
 
-// Unlocks every locked one of `items` through the keyring's prompt; true when none stays locked.
-bool unlockItems(SecretService* service, const Items& items) {
-    GList* locked = nullptr;
+bool anyLocked(const Items& items) {
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) {
-            locked = g_list_prepend(locked, entry->data);  // borrowed: the items own them
-        }
+        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) return true;
     }
-    if (locked == nullptr) return true;
-    const guint wanted = g_list_length(locked);
-    Failure failure;
-    GList* unlocked = nullptr;
-    const gint count =
-        secret_service_unlock_sync(service, locked, nullptr, &unlocked, failure.out());
-    g_list_free(locked);
-    g_list_free_full(unlocked, g_object_unref);
-    return !failure && count >= 0 && static_cast<guint>(count) == wanted;
+    return false;
 }
 
 // The default collection, ready to take an item: created when the account has none yet (the
@@ -165,8 +156,7 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const Items existing = search(service.get(), attributes.get(), false, searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
-    if (searchFailed || !unlockItems(service.get(), existing) ||
-        !readyDefaultCollection(service.get())) {
+    if (searchFailed || anyLocked(existing) || !readyDefaultCollection(service.get())) {
         throw OstrakError(refused);
     }
 
@@ -186,11 +176,7 @@ std::string read(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
     const auto attributes = attributesFor(station, provider);
     bool failed = false;
-    Items items = search(service.get(), attributes.get(), false, failed);
-    if (failed || !items) throw OstrakError(readRefused);
-    // A locked key is asked for through the keyring's prompt, then read with its secret.
-    if (!unlockItems(service.get(), items)) throw OstrakError(readRefused);
-    items = search(service.get(), attributes.get(), true, failed);
+    const Items items = search(service.get(), attributes.get(), true, failed);
     if (failed) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         const Value secret(secret_item_get_secret(static_cast<SecretItem*>(entry->data)));
@@ -209,9 +195,9 @@ void remove(const Uuid& station, ModelProvider provider) {
     bool failed = false;
     const Items items =
         search(service.get(), attributesFor(station, provider).get(), false, failed);
-    // The Secret Service skips a locked item without an error when asked to clear: unlock it
-    // first, and refuse rather than report a key removed that is still stored.
-    if (failed || !unlockItems(service.get(), items)) throw OstrakError(removeRefused);
+    // The Secret Service skips a locked item without an error when asked to clear: refuse
+    // rather than report a key removed that is still stored.
+    if (failed || anyLocked(items)) throw OstrakError(removeRefused);
     // Nothing found is no failure: removing a key that is not there succeeds.
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         Failure failure;
