@@ -3,9 +3,19 @@
 // fstat (a file that grows after it was measured), readdir (a listing that fails halfway, as a
 // network file system can; a folder moved while it is listed) and uuid_generate_random (a
 // temporary name known in advance).
+//
+// Then every system call a write makes, failed in turn: the n-th call of the guarded layer
+// (openat, write, fsync, renames, links, unlinks, mkdirat, fchmod) fails with EIO, then with
+// ENOSPC, for n = 1, 2, ... until an operation completes without reaching a fault. Each faulted
+// run must report the failure or have done the whole write, leave the target with its old
+// bytes or its whole new ones, and leave no temporary file; the run after the last fault point
+// succeeds.
 #include <dirent.h>
+#include <fcntl.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <nlohmann/json.hpp>
 
 #include "testing.hpp"
 
@@ -22,6 +32,19 @@ std::function<void(DIR*)> onReaddir;          // sees every listing step while s
 bool predictableUuids = false;                // every new UUID is 11111111-...
 std::function<void()> afterFileFlush;         // runs once, after the next fsync of a file
 bool understateSizes = false;                 // fstat reports regular files as one byte long
+
+long callsBeforeFault = -1;  // negative: no fault
+int faultError = EIO;
+bool faultReached = false;
+
+// True when this call is the one to fail (errno is set then).
+bool failsNow() {
+    if (callsBeforeFault < 0) return false;
+    if (callsBeforeFault-- > 0) return false;
+    faultReached = true;
+    errno = faultError;
+    return true;
+}
 
 }  // namespace
 
@@ -41,6 +64,7 @@ extern "C" dirent* __wrap_readdir(DIR* directory) {
 }
 
 extern "C" int __wrap_fsync(int descriptor) {
+    if (failsNow()) return -1;
     struct stat status {};
     if (::fstat(descriptor, &status) == 0) {
         flushed.emplace_back(status.st_ino, S_ISDIR(status.st_mode));
@@ -156,4 +180,154 @@ TEST_F(InjectedFaults, AFolderMovedMidWalkIsNotMistakenForItsParent) {
     onReaddir = nullptr;
     EXPECT_TRUE(moved);
     EXPECT_EQ(message, expected::partlyUnreadable);
+}
+
+extern "C" int __real_openat(int folder, const char* name, int flags, ...);
+extern "C" int __wrap_openat(int folder, const char* name, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return failsNow() ? -1 : __real_openat(folder, name, flags, mode);
+}
+
+// The real call unless this is the one to fail.
+#define FAULTY(result, call, parameters, arguments)       \
+    extern "C" result __real_##call parameters;           \
+    extern "C" result __wrap_##call parameters {          \
+        return failsNow() ? -1 : __real_##call arguments; \
+    }
+
+FAULTY(ssize_t, write, (int fd, const void* data, size_t length), (fd, data, length))
+FAULTY(int, renameat, (int from, const char* old, int to, const char* name), (from, old, to, name))
+FAULTY(int, renameat2, (int from, const char* old, int to, const char* name, unsigned flags),
+       (from, old, to, name, flags))
+FAULTY(int, linkat, (int from, const char* old, int to, const char* name, int flags),
+       (from, old, to, name, flags))
+FAULTY(int, unlinkat, (int folder, const char* name, int flags), (folder, name, flags))
+FAULTY(int, mkdirat, (int folder, const char* name, mode_t mode), (folder, name, mode))
+FAULTY(int, fchmod, (int fd, mode_t mode), (fd, mode))
+
+namespace {
+
+// Temporary files anywhere below `folder`.
+std::vector<Path> leftovers(const Path& folder) {
+    std::vector<Path> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.path().filename().native().starts_with(".ostrak-")) found.push_back(entry.path());
+    }
+    return found;
+}
+
+// One write operation of the core: what it writes, how to run it, and whether the file it
+// wrote is whole (the old bytes are the other acceptable state).
+struct Operation {
+    const char* name;
+    std::function<Path(Station&)> target;
+    std::function<void(Station&)> run;
+    std::function<bool(Station&, const Path&)> isWholeNew;
+};
+
+const Operation operations[] = {
+    {"writeNote", [](Station& s) { return s.knowledge / "notes"; },
+     [](Station& s) { s.workspace.writeNote("标题", std::string(100000, 'n')); },
+     [](Station&, const Path& notes) {
+         const auto names = entries(notes);
+         return names.size() == 2 &&
+                readFile(notes / names[0]) == "# 标题\n\n" + std::string(100000, 'n') + "\n";
+     }},
+    {"rebuildIndex", [](Station& s) { return s.indexFile; },
+     [](Station& s) {
+         s.put("notes/new.md", std::string(200000, 'i'));
+         s.workspace.rebuildIndex();
+     },
+     [](Station& s, const Path&) { return s.workspace.loadIndex().documents.size() == 2; }},
+    {"saveHeartbeat", [](Station& s) { return s.heartbeatFile; },
+     [](Station& s) {
+         s.workspace.saveHeartbeat(
+             {s.workspace.configuration().id, Timestamp{7}, 7, 7, 7, std::nullopt});
+     },
+     [](Station& s, const Path&) { return s.heartbeat() && s.heartbeat()->pid == 7; }},
+    // A failed creation may leave empty folders, which a new try takes; never an identity
+    // without the folders that make it a workstation to open.
+    {"create", [](Station& s) { return s.dir / "second/station.json"; },
+     [](Station& s) { Workspace::create(s.dir / "second", "第二站"); },
+     [](Station&, const Path& identity) {
+         return Workspace::open(identity.parent_path()).configuration().name == "第二站";
+     }},
+    {"rename", [](Station& s) { return s.workspace.root() / "station.json"; },
+     [](Station& s) { s.workspace.rename("新名字"); },
+     [](Station& s, const Path&) {
+         return Workspace::open(s.workspace.root()).configuration().name == "新名字";
+     }},
+    {"Installation::save",
+     [](Station&) { return Installation::supportDirectory() / "installation.json"; },
+     [](Station& s) { Installation::save(s.workspace); },
+     [](Station& s, const Path&) {
+         return Installation::load().configuration().id == s.workspace.configuration().id;
+     }},
+    {"exportDiagnostics", [](Station& s) { return s.dir / "report.json"; },
+     [](Station& s) { s.workspace.exportDiagnostics(s.dir / "report.json"); },
+     [](Station&, const Path& report) { return nlohmann::json::accept(readFile(report)); }},
+};
+
+// The state of a target before the operation: a file's bytes, or a folder's names.
+std::string snapshot(const Path& target) {
+    if (!fs::exists(target)) return "(none)";
+    if (!fs::is_directory(target)) return readFile(target);
+    std::string names;
+    for (const auto& name : entries(target)) names += name + "\n";
+    return names;
+}
+
+}  // namespace
+
+TEST(FaultPoints, EveryFailedCallIsReportedAndLeavesOldOrWholeNewFiles) {
+    TempHome home;
+    int runs = 0;
+    for (const auto& operation : operations) {
+        for (const int error : {EIO, ENOSPC}) {
+            for (long point = 0;; ++point) {
+                Station station;
+                writeFile(station.knowledge / "notes/old.md", "old");
+                const Path target = operation.target(station);
+                const std::string before = snapshot(target);
+                faultError = error;
+                faultReached = false;
+                callsBeforeFault = point;
+                // A platform failure passes through as std::system_error: reported too.
+                std::string message = noError;
+                try {
+                    operation.run(station);
+                } catch (const std::exception& failure) {
+                    message = failure.what();
+                }
+                callsBeforeFault = -1;
+                const bool reached = faultReached;
+                SCOPED_TRACE(std::string(operation.name) + " fault at call " +
+                             std::to_string(point + 1) + ", errno " + std::to_string(error));
+                for (const Path& folder : {home.path(), station.dir.path()})
+                    EXPECT_EQ(leftovers(folder), std::vector<Path>{});
+                const bool unchanged = snapshot(target) == before;
+                bool whole = false;
+                try {
+                    whole = operation.isWholeNew(station, target);
+                } catch (...) {
+                }
+                if (message == noError) {
+                    EXPECT_TRUE(whole) << "success reported, but the new file is not whole";
+                } else {
+                    EXPECT_TRUE(unchanged || whole) << message;
+                }
+                if (!reached) {
+                    EXPECT_EQ(message, noError);  // past the last call: the operation works
+                    EXPECT_TRUE(whole);
+                    break;
+                }
+                ++runs;
+            }
+        }
+    }
+    EXPECT_GT(runs, 50);
+    std::printf("fault points: %d faulted runs over %zu operations\n", runs, std::size(operations));
 }

@@ -153,7 +153,4 @@ TEST(Diagnostics, TheExportNeverReplacesTheWorkstationsFiles) {
     }
     for (const auto& [file, bytes] : before) EXPECT_EQ(readFile(file), bytes);
     EXPECT_FALSE(fs::exists(dir / "station/system/state/new.json"));
-    writeFile(dir / "Plovik-diagnostics.json", "old");
-    workspace.exportDiagnostics(dir / "Plovik-diagnostics.json");
-    EXPECT_EQ(nlohmann::json::parse(readFile(dir / "Plovik-diagnostics.json"))["schema"], 1);
 }
