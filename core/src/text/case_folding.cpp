@@ -33,12 +33,16 @@ bool foldingChanges(UChar32 c, std::uint32_t options) {
 
 // Changes_When_Casefolded is defined on the decomposed form, so it leaves out precomposed
 // characters whose full folding only adds a mark (U+01F0 folds to "j" and U+030C, U+1E96 to
-// "h" and U+0331, polytonic Greek): these can only be among the characters that decompose.
-// Hangul syllables decompose but never fold, and are left out of the search.
+// "h" and U+0331, polytonic Greek): these can only be among the cased characters that
+// decompose.
 void addFoldingDecomposables(USet* changing, std::uint32_t options, UErrorCode& status) {
     std::unique_ptr<USet, decltype(&uset_close)> decomposable(uset_openEmpty(), &uset_close);
     uset_applyIntPropertyValue(decomposable.get(), UCHAR_NFD_QUICK_CHECK, UNORM_NO, &status);
-    uset_removeRange(decomposable.get(), 0xAC00, 0xD7A3);
+    // Only a character some case mapping changes can fold; those already known to are in.
+    std::unique_ptr<USet, decltype(&uset_close)> cased(uset_openEmpty(), &uset_close);
+    uset_applyIntPropertyValue(cased.get(), UCHAR_CHANGES_WHEN_CASEMAPPED, 1, &status);
+    uset_retainAll(decomposable.get(), cased.get());
+    uset_removeAll(decomposable.get(), changing);
     const int32_t ranges = uset_getRangeCount(decomposable.get());
     for (int32_t i = 0; i < ranges && U_SUCCESS(status); ++i) {
         UChar32 start = 0, end = 0;
