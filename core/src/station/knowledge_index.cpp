@@ -259,7 +259,7 @@ private:
                                  std::move(content)};
         // Escaping can make the stored form six times the text (control bytes); a document
         // that would take the index past what its reader accepts is counted as skipped.
-        const std::size_t stored = indexjson::storedSize(document);
+        const std::size_t stored = storedSizeOf(document);
         if (m_storedSize + stored > storedBudget) {
             ++m_skipped;
             return;
@@ -269,6 +269,23 @@ private:
         m_storedSize += stored;
     }
 
+    // A bound of the document's stored size (every byte escaped to six) while the bounds of
+    // all documents fit the budget, as they do for any ordinary knowledge base; past that, the
+    // exact sizes, counted once for the documents already taken. Text is scanned for escaping
+    // only when the budget could really run out.
+    std::size_t storedSizeOf(const IndexedDocument& document) {
+        if (!m_exactSizes) {
+            const std::size_t bound =
+                indexjson::storedFrame +
+                6 * (document.relativePath.size() + document.title.size() + document.text.size());
+            if (m_storedSize + bound <= storedBudget) return bound;
+            m_exactSizes = true;
+            m_storedSize = 0;
+            for (const auto& taken : m_documents) m_storedSize += indexjson::storedSize(taken);
+        }
+        return indexjson::storedSize(document);
+    }
+
     std::size_t m_rootLength;
     std::string m_path;            // of the entry being visited
     std::vector<Level*> m_levels;  // the folders being visited, outermost first
@@ -276,7 +293,8 @@ private:
     std::int64_t m_skipped = 0;
     std::int64_t m_entries = 0;
     std::int64_t m_totalSize = 0;
-    std::size_t m_storedSize = 0;
+    std::size_t m_storedSize = 0;  // bounds until m_exactSizes, then exact
+    bool m_exactSizes = false;
     bool m_stopped = false;
     bool m_failed = false;
 };
