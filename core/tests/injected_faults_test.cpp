@@ -9,7 +9,7 @@
 // ENOSPC, for n = 1, 2, ... until an operation completes without reaching a fault. Each faulted
 // run must report the failure or have done the whole write, leave the target with its old
 // bytes or its whole new ones, and leave no temporary file; the run after the last fault point
-// succeeds.
+// succeeds. The service's pass is one of those operations: a fault must show in its heartbeat.
 #include <dirent.h>
 #include <fcntl.h>
 
@@ -17,6 +17,7 @@
 #include <cstdarg>
 #include <nlohmann/json.hpp>
 
+#include "agent.hpp"
 #include "testing.hpp"
 
 extern "C" int __real_fsync(int descriptor);
@@ -269,6 +270,19 @@ const Operation operations[] = {
     {"exportDiagnostics", [](Station& s) { return s.dir / "report.json"; },
      [](Station& s) { s.workspace.exportDiagnostics(s.dir / "report.json"); },
      [](Station&, const Path& report) { return nlohmann::json::accept(readFile(report)); }},
+    // The service's pass: the index, then a heartbeat that tells of a failed index.
+    {"service pass", [](Station& s) { return s.indexFile; },
+     [](Station& s) {
+         s.put("notes/new.md", "new");
+         const bool good = service::Agent(s.workspace).pass(true);
+         callsBeforeFault = -1;  // the checks below read without faults
+         const auto beat = s.heartbeat();
+         if (good && (!beat || beat->issue || beat->indexed != 2))
+             ADD_FAILURE() << "a good pass without its heartbeat";
+         if (!good && beat && !beat->issue) ADD_FAILURE() << "a failed pass with a clean heartbeat";
+         if (!good) throw std::runtime_error("pass failed");
+     },
+     [](Station& s, const Path&) { return s.workspace.loadIndex().documents.size() == 2; }},
 };
 
 // The state of a target before the operation: a file's bytes, or a folder's names.
