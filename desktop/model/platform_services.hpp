@@ -42,11 +42,15 @@ public:
     virtual std::optional<QString> chooseSaveFile(const QString& proposedName) = 0;
 };
 
-// Opens a file or folder with the desktop's default application.
+// Opens a file or folder with the desktop's default application. A failure known at once is
+// thrown (OstrakError with the reason); one known only later, when the desktop's opener has
+// found no application, arrives through `failed` on the main thread.
 class Opener {
 public:
     virtual ~Opener() = default;
     virtual void open(const QString& path) = 0;
+
+    std::function<void(const QString& reason)> failed;
 };
 
 // Everything the model asks of the platform, owned by the model. Tests put doubles here.

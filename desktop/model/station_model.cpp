@@ -21,6 +21,7 @@ StationModel::StationModel(PlatformServices services, QObject* parent)
       m_modelName(QStringLiteral("deepseek-chat")) {
     load();
     m_services.agent->statusChanged = [this](AgentStatus status) { showAgentStatus(status); };
+    m_services.opener->failed = [this](const QString& reason) { setError(reason); };
     refresh();
     // The timer is a child: it goes with the model, so no tick outlives it.
     m_timer = new QTimer(this);

@@ -176,7 +176,8 @@ QFuture<void> StationModel::search() {
                 setBusy(false);
                 return;
             }
-            // The query as it stands now: the user may have edited it during the rebuild.
+            // The query as it stands now: the user may have edited it during the rebuild, and
+            // the results then answer the text the field shows.
             setDocuments(outcome.index->search(utf8(m_query)));
             if (outcome.index->skipped >= 1) {
                 setNotice(
@@ -198,7 +199,12 @@ void StationModel::openDocument(const IndexedDocument& document) {
 }
 
 void StationModel::openFolder(const std::optional<QString>& folder) {
-    if (folder) m_services.opener->open(*folder);
+    if (!folder) return;
+    try {
+        m_services.opener->open(*folder);
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+    }
 }
 
 void StationModel::exportDiagnostics() {

@@ -41,6 +41,18 @@ AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, par
     openRow->addStretch();
     m_keepData->add(openRow);
     m_layout->addWidget(m_keepData);
+
+    auto* keys = new Surface(tr("键盘快捷键"));
+    for (const auto& [keysText, action] :
+         {std::pair{tr("Ctrl+S"), tr("保存原稿（知识库页）")},
+          std::pair{tr("Ctrl+F"), tr("搜索原稿（知识库页）")},
+          std::pair{tr("Enter"), tr("执行所在区域的主要操作")},
+          std::pair{tr("Tab / Shift+Tab"), tr("在侧边栏与页面控件之间移动")},
+          std::pair{tr("Esc"), tr("关闭提示")}, std::pair{tr("F1"), tr("显示本页")},
+          std::pair{tr("Ctrl+Q"), tr("退出")}}) {
+        keys->add(new DetailRow(keysText, action));
+    }
+    m_layout->addWidget(keys);
     watch();
 }
 

@@ -32,8 +32,10 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
     const QString text = QString::fromStdString(document.text);
     auto* preview = style::label(style::firstGraphemes(text, previewLength), style::Text::callout,
                                  style::Tone::secondary);
-    preview->setMaximumHeight(3 * preview->fontMetrics().lineSpacing() + 2);
+    // Whole lines only: the preview is short (200 characters at most), so it wraps to its
+    // full height instead of being cut in the middle of a line.
     preview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    open->setAccessibleDescription(preview->text());
     layout->addWidget(open, 0, Qt::AlignLeft);
     layout->addWidget(preview);
     return entry;
@@ -53,10 +55,12 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_body = new QPlainTextEdit;
     m_body->setFixedHeight(100);
     m_body->setAccessibleName(tr("笔记内容"));
+    m_body->setTabChangesFocus(true);  // Tab leaves the body: a note needs no tab character
     connect(m_body, &QPlainTextEdit::textChanged, this, [this] { sync(); });
     auto* saveRow = new QHBoxLayout;
     m_save = new QPushButton(tr("保存并查回"));
     m_save->setDefault(true);
+    m_save->setToolTip(tr("保存并查回（Ctrl+S）"));
     connect(m_save, &QPushButton::clicked, this, &KnowledgeView::save);
     auto* reveal = new QPushButton(tr("在文件管理器打开知识库"));
     connect(reveal, &QPushButton::clicked, this, [this] {
@@ -78,10 +82,12 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_query = new QLineEdit;
     m_query->setPlaceholderText(tr("搜索原稿内容"));
     m_query->setAccessibleName(tr("搜索原稿内容"));
+    m_query->setToolTip(tr("搜索原稿内容（Ctrl+F）"));
     connect(m_query, &QLineEdit::textEdited, &m_station, &StationModel::setQuery);
-    connect(m_query, &QLineEdit::returnPressed, &m_station, [this] { m_station.search(); });
     m_search = new QPushButton(tr("搜索"));
     connect(m_search, &QPushButton::clicked, &m_station, [this] { m_station.search(); });
+    setDefaultButton(m_save, {m_title});
+    setDefaultButton(m_search, {m_query});
     searchRow->addWidget(m_query, 1);
     searchRow->addWidget(m_search);
     searching->add(searchRow);

@@ -33,6 +33,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_keyPanel = new Surface(tr("自带 API Key"));
     auto* form = new QFormLayout;
     m_provider = new QComboBox;
+    m_provider->setAccessibleName(tr("服务商"));
     for (const auto provider : ostrak::ModelProviders::allCases) {
         m_provider->addItem(QString::fromUtf8(
             ostrak::ModelProviders::name(provider).data(),
@@ -69,6 +70,7 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     m_removeKey = new QPushButton(tr("移除密钥"));
     m_test = new QPushButton(tr("发送测试请求"));
     m_test->setDefault(true);
+    setDefaultButton(m_test);
     connect(m_saveKey, &QPushButton::clicked, &m_station, &StationModel::saveKey);
     connect(m_removeKey, &QPushButton::clicked, &m_station, &StationModel::removeKey);
     connect(m_test, &QPushButton::clicked, &m_station, [this] { m_station.test(); });

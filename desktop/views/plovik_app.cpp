@@ -1,7 +1,10 @@
 #include "plovik_app.hpp"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QShortcut>
 
+#include "accessible_roles.hpp"
 #include "brand_logo.hpp"
 
 namespace plovik {
@@ -19,15 +22,30 @@ PlovikApp::~PlovikApp() {
     m_window.reset();  // the pages go before the model they read
 }
 
+// 1060 x 760 where the screen has room, never more than the screen's free area (less the
+// window frame), so that no control opens out of reach; the minimum of 900 x 660 shrinks on
+// a smaller screen, where the pages scroll.
+void PlovikApp::fitToScreen(QWidget& window) {
+    const QSize frame(16, 48);  // room for the window manager's borders and title bar
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1076, 808);
+    const QSize room = available.size() - frame;
+    window.setMinimumSize(QSize(900, 660).boundedTo(room).expandedTo(QSize(480, 360)));
+    window.resize(QSize(1060, 760).boundedTo(room));
+    const QSize outer = window.size() + frame;
+    window.move(available.topLeft() + QPoint((available.width() - outer.width()) / 2,
+                                             (available.height() - outer.height()) / 2));
+}
+
 void PlovikApp::buildWindow() {
+    accessibleRoles::install();
     m_window = std::make_unique<QMainWindow>();
     m_window->setObjectName(QStringLiteral("main"));
     m_window->setWindowTitle(QStringLiteral("plovik"));
     m_window->setWindowIcon(brandIcon());
     m_root = new RootView(*m_station);
     m_window->setCentralWidget(m_root);
-    m_window->setMinimumSize(900, 660);
-    m_window->resize(1060, 760);
+    fitToScreen(*m_window);
     auto* quit = new QShortcut(QKeySequence::Quit, m_window.get());
     QObject::connect(quit, &QShortcut::activated, m_window.get(), &QWidget::close);
 }

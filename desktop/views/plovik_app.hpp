@@ -22,6 +22,7 @@ public:
 
 private:
     void buildWindow();
+    static void fitToScreen(QWidget& window);
 
     std::unique_ptr<StationModel> m_station;
     std::unique_ptr<QMainWindow> m_window;

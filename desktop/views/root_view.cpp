@@ -10,8 +10,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 
 #include "about_view.hpp"
+#include "accessible_roles.hpp"
 #include "brand_logo.hpp"
 #include "knowledge_view.hpp"
 #include "models_view.hpp"
@@ -35,7 +37,9 @@ RootView::RootView(StationModel& station, QWidget* parent) : QWidget(parent), m_
     layout->setSpacing(0);
     layout->addWidget(sidebar());
     layout->addWidget(detail(), 1);
-    setMinimumSize(900, 660);
+    // F1 shows the about page, which lists the keyboard shortcuts.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, [this] { select(Panel::about); });
 
     connect(&m_station, &StationModel::heartbeatChanged, this, &RootView::syncStatus);
     connect(&m_station, &StationModel::noticeChanged, this, &RootView::syncNotice);
@@ -115,6 +119,8 @@ QWidget* RootView::sidebar() {
 QWidget* RootView::detail() {
     auto* scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
+    // Not a Tab stop of its own: it scrolls to whichever control Tab reaches.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto* canvas = new QWidget;
@@ -131,11 +137,17 @@ QWidget* RootView::detail() {
     stack->addLayout(m_pageHolder);
     m_notice = style::label({}, style::Text::callout, style::Tone::secondary, true);
     m_notice->setObjectName(QStringLiteral("notice"));
+    accessibleRoles::markAsNotification(m_notice);
     stack->addWidget(m_notice);
     stack->addStretch(1);
     row->addWidget(column, 1);
     row->addStretch(0);
     scroll->setWidget(canvas);
+    // Whichever way focus arrives (Tab from the sidebar, a shortcut, a page shown), the control
+    // that has it is scrolled into view.
+    connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget*, QWidget* now) {
+        if (now && scroll->widget()->isAncestorOf(now)) scroll->ensureWidgetVisible(now);
+    });
     return scroll;
 }
 
@@ -186,14 +198,23 @@ void RootView::showPage() {
     }
     m_pageHolder->addWidget(m_page);
     m_page->show();
+    // A screen reader meets widgets in the order of their parent's children: the notice goes
+    // after the page, as it is drawn.
+    m_notice->raise();
     if (!keepFocus) focusFirstField(m_page);
+}
+
+void RootView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_shownOnce && m_page) focusFirstField(m_page);
+    m_shownOnce = true;
 }
 
 void RootView::focusFirstField(QWidget* page) {
     QWidget* first = nullptr;
     for (auto* widget : page->findChildren<QWidget*>()) {
         if (!widget->isEnabled() || !widget->isVisibleTo(page) ||
-            widget->focusPolicy() == Qt::NoFocus) {
+            !(widget->focusPolicy() & Qt::TabFocus)) {
             continue;
         }
         const bool field = qobject_cast<QLineEdit*>(widget) ||
@@ -219,8 +240,11 @@ void RootView::syncStatus() {
 
 void RootView::syncNotice() {
     const auto& notice = m_station.notice();
-    m_notice->setText(notice.value_or(QString()));
+    const QString text = notice.value_or(QString());
+    const bool changed = text != m_notice->text();
+    m_notice->setText(text);
     m_notice->setVisible(notice.has_value());
+    if (changed && notice) accessibleRoles::announce(m_notice);
 }
 
 void RootView::syncAlert() {
@@ -238,10 +262,14 @@ void RootView::syncAlert() {
     alert->setTextFormat(Qt::PlainText);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->addButton(tr("知道了"), QMessageBox::RejectRole);
-    // However the alert goes (button, Escape, window close), the error is cleared.
-    connect(alert, &QMessageBox::finished, this, [this] {
+    // However the alert goes (button, Escape, window close), the error is cleared and focus
+    // goes back to where the user was.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    connect(alert, &QMessageBox::finished, this, [this, focus] {
         m_alert.clear();
         m_station.dismissError();
+        window()->activateWindow();
+        if (focus && isAncestorOf(focus)) focus->setFocus(Qt::OtherFocusReason);
     });
     m_alert = alert;
     alert->open();

@@ -27,6 +27,10 @@ public:
     QMessageBox* alert() const { return m_alert; }
     QString statusLine() const;
 
+protected:
+    // The first showing puts focus on the page's first field, not on the sidebar.
+    void showEvent(QShowEvent* event) override;
+
 private:
     static void focusFirstField(QWidget* page);
 
@@ -45,6 +49,7 @@ private:
     QVBoxLayout* m_pageHolder = nullptr;
     QWidget* m_page = nullptr;
     bool m_pageIsWelcome = false;
+    bool m_shownOnce = false;
     QLabel* m_notice = nullptr;
     QLabel* m_statusIcon = nullptr;
     QLabel* m_statusText = nullptr;

@@ -31,6 +31,7 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
     auto* buttons = new QHBoxLayout;
     m_start = new QPushButton(tr("启用后台"));
     m_start->setDefault(true);
+    setDefaultButton(m_start);
     m_stop = new QPushButton(tr("停止后台"));
     auto* settings = new QPushButton(tr("后台项目目录…"));
     connect(m_start, &QPushButton::clicked, &m_station, &StationModel::startService);

@@ -57,6 +57,7 @@ WelcomeView::WelcomeView(StationModel& station, QWidget* parent) : Page(station,
     install->setDefault(true);
     install->setMinimumHeight(34);
     connect(install, &QPushButton::clicked, &m_station, &StationModel::install);
+    setDefaultButton(install);
     auto* open = new QPushButton(tr("打开已有工作站…"));
     open->setFlat(true);
     open->setCursor(Qt::PointingHandCursor);

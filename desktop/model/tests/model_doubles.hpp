@@ -63,7 +63,12 @@ private:
 class RecordingOpener : public Opener {
 public:
     QStringList opened;
-    void open(const QString& path) override { opened << path; }
+    // Set: the desktop has no application for what is opened, and says so after a moment.
+    std::optional<QString> noApplication;
+    void open(const QString& path) override {
+        opened << path;
+        if (noApplication) QTimer::singleShot(10, [this] { failed(*noApplication); });
+    }
 };
 
 // Platform services made of the doubles above, with the doubles still reachable by the test.

@@ -24,6 +24,7 @@ const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 // Starting waits for the service's readiness; stopping for its stopped heartbeat.
 constexpr std::chrono::seconds jobTimeout{120};
+constexpr std::chrono::seconds firstRetry{3}, longestRetry{30};
 
 // The manager's answers that mean "no such unit", as opposed to "no manager".
 bool meansNoSuchUnit(const QString& errorName) {
@@ -98,6 +99,8 @@ void SystemdAgentControl::call(const QString& method, const QVariantList& argume
     QDBusMessage message = QDBusMessage::createMethodCall(m_peer ? QString() : managerService,
                                                           managerPath, managerInterface, method);
     message.setArguments(arguments);
+    // A bus without the manager must not try to start one (and log each try).
+    message.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(
         connection.asyncCall(message, static_cast<int>(timeout.count())), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
@@ -113,6 +116,7 @@ AgentStatus SystemdAgentControl::status() {
         return m_status;
     }
     if (m_asking) return known;  // one question at a time; its answer will come
+    if (std::chrono::steady_clock::now() < m_nextQuestion) return known;
     m_asking = true;
     call(
         QStringLiteral("GetUnitFileState"), {QString::fromLatin1(unitName)},
@@ -121,15 +125,26 @@ AgentStatus SystemdAgentControl::status() {
             m_knownByName = reply.type() == QDBusMessage::ReplyMessage;
             if (reply.type() == QDBusMessage::ReplyMessage) {
                 const QString state = reply.arguments().value(0).toString();
+                m_retryDelay = {};
                 setStatus(state == QStringLiteral("enabled") ? AgentStatus::enabled
                                                              : AgentStatus::notRegistered);
+            } else if (meansNoSuchUnit(reply.errorName())) {
+                m_retryDelay = {};
+                setStatus(AgentStatus::notRegistered);
             } else {
-                setStatus(meansNoSuchUnit(reply.errorName()) ? AgentStatus::notRegistered
-                                                             : AgentStatus::notFound);
+                backOff();
+                setStatus(AgentStatus::notFound);
             }
         },
         m_answerTimeout);
     return known;
+}
+
+void SystemdAgentControl::backOff() {
+    m_retryDelay = m_retryDelay.count() == 0
+                       ? std::chrono::milliseconds(firstRetry)
+                       : std::min(2 * m_retryDelay, std::chrono::milliseconds(longestRetry));
+    m_nextQuestion = std::chrono::steady_clock::now() + m_retryDelay;
 }
 
 void SystemdAgentControl::setStatus(AgentStatus status) {
@@ -142,6 +157,7 @@ void SystemdAgentControl::registerAgent(std::function<void(std::optional<QString
     if (!QFileInfo(m_unitFile).isFile()) {
         return done(tr("找不到后台服务的单元文件：") + m_unitFile);
     }
+    m_nextQuestion = {};  // the user asks now: the status that follows is asked at once
     // By name when the manager knows the unit (in its search path, or linked before), else by
     // the installed file, which the manager then links into the user's configuration.
     const QString target = m_knownByName ? QString::fromLatin1(unitName) : m_unitFile;
@@ -170,6 +186,7 @@ void SystemdAgentControl::registerAgent(std::function<void(std::optional<QString
 }
 
 void SystemdAgentControl::unregisterAgent(std::function<void(bool succeeded)> done) {
+    m_nextQuestion = {};
     runJob(QStringLiteral("StopUnit"), [this, done](const QString& result) {
         // A unit that was not loaded has nothing to stop.
         if (result != QStringLiteral("done") && result != QStringLiteral("no-such-unit")) {

@@ -25,7 +25,8 @@ namespace plovik {
 // (systemd sends SIGTERM, and the service writes its stopped heartbeat). Status is decided from
 // the unit-file state and D-Bus error names, never from message texts: the unit file missing
 // from the installation, a manager that cannot be reached or does not answer within
-// `answerTimeout` read as "not found" (until it answers).
+// `answerTimeout` read as "not found" (until it answers). A manager that is not there is asked
+// again after 3 s, then after twice as long each time up to 30 s, and never activated by D-Bus.
 class SystemdAgentControl : public QObject, public AgentControl {
     Q_OBJECT
 
@@ -58,6 +59,8 @@ private:
     // Starts or stops the unit and calls `then` with the job's result ("done" on success).
     void runJob(const QString& method, std::function<void(const QString& result)> then);
     void setStatus(AgentStatus status);
+    // After an unanswered status question: the next one waits longer.
+    void backOff();
     // Ends every job still waiting for its end with "disconnected".
     void failPendingJobs();
 
@@ -66,6 +69,8 @@ private:
     QString m_connectionName;
     bool m_peer = false;
     bool m_asking = false;
+    std::chrono::milliseconds m_retryDelay{0};  // zero: the manager answered last time
+    std::chrono::steady_clock::time_point m_nextQuestion;
     bool m_knownByName = false;
     AgentStatus m_status = AgentStatus::notFound;
     bool m_subscribed = false;

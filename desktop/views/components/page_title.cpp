@@ -2,6 +2,7 @@
 
 #include <QVBoxLayout>
 
+#include "accessible_roles.hpp"
 #include "style.hpp"
 
 namespace plovik {
@@ -12,6 +13,8 @@ PageTitle::PageTitle(const QString& title, const QString& subtitle, QWidget* par
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(9);
     m_title = style::label(title, style::Text::largeTitle);
+    m_title->setObjectName(QStringLiteral("page-title"));
+    accessibleRoles::markAsHeading(m_title);
     layout->addWidget(m_title);
     layout->addWidget(style::label(subtitle, style::Text::body, style::Tone::secondary));
 }

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "accessible_roles.hpp"
 #include "style.hpp"
 
 namespace plovik {
@@ -16,6 +17,7 @@ Surface::Surface(const QString& title, QWidget* parent) : QFrame(parent) {
     m_content->setSpacing(12);
     layout->addLayout(m_content);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    accessibleRoles::markAsGroup(this, title);
 }
 
 void Surface::paintEvent(QPaintEvent*) {

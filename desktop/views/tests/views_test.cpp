@@ -1,6 +1,7 @@
 // The real window and pages on the offscreen platform, driven through their widgets, with the
 // model's platform services scripted. Renders every page in the states that matter to PNG files
 // in the build folder (screenshots/).
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,6 +59,38 @@ bool shows(QWidget* widget) {
     return widget && widget->isVisibleTo(widget->window());
 }
 
+// What a screen reader hears at each Tab stop after the sidebar, until Tab comes back to it.
+// Every stop must be on screen (scrolled to), focusable and named, in a role a reader knows.
+QStringList tabStops(QWidget& window) {
+    auto* sidebar = window.findChild<QListWidget*>();
+    sidebar->setFocus(Qt::TabFocusReason);
+    QStringList heard;
+    for (int step = 0; step < 40; ++step) {
+        QCoreApplication::processEvents();  // the page laid out, as it is drawn
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* stop = QApplication::focusWidget();
+        if (!stop || stop == sidebar) return heard;
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(stop);
+        // A reader names a field by the label that labels it, else by its own name.
+        const auto labels = reader->relations(QAccessible::Label);
+        const QString name = labels.isEmpty() ? reader->text(QAccessible::Name)
+                                              : labels.first().first->text(QAccessible::Name);
+        const auto role = reader->role();
+        const bool knownRole = role == QAccessible::Button || role == QAccessible::EditableText ||
+                               role == QAccessible::ComboBox || role == QAccessible::List;
+        if (!knownRole || name.isEmpty() || !reader->state().focusable ||
+            stop->visibleRegion().isEmpty()) {
+            heard << QStringLiteral("unusable stop %1 (%2, role %3)")
+                         .arg(name, stop->metaObject()->className())
+                         .arg(role);
+        } else {
+            heard << name;
+        }
+    }
+    heard << QStringLiteral("Tab never returns to the sidebar");
+    return heard;
+}
+
 }  // namespace
 
 class ViewsTest : public QObject {
@@ -67,12 +100,14 @@ class ViewsTest : public QObject {
     std::optional<ostrak::testing::TempDir> m_dir;
     plovik::testing::ScriptedAgent* agent = nullptr;
     plovik::testing::ScriptedDialogs* dialogs = nullptr;
+    plovik::testing::RecordingOpener* opener = nullptr;
     std::optional<ModelResult> nextResult;
 
     std::unique_ptr<PlovikApp> launch() {
         auto scripted = plovik::testing::scriptedServices();
         agent = scripted.agent;
         dialogs = scripted.dialogs;
+        opener = scripted.opener;
         auto& services = scripted.services;
         services.programPath = [] { return QDir::homePath() + "/.local/bin/OstrakDesktop"; };
         services.inspectEnvironment = EnvironmentReport::inspect;
@@ -101,6 +136,7 @@ class ViewsTest : public QObject {
     // palette) keeps its pictures beside the first run's.
     static void screenshot(PlovikApp& app, const QString& name) {
         QCoreApplication::processEvents();
+        QVERIFY(app.window().screen()->availableGeometry().contains(app.window().frameGeometry()));
         QDir().mkpath(SCREENSHOT_DIR);
         const QString file = QStringLiteral(SCREENSHOT_DIR "/") + name +
                              qEnvironmentVariable("OSTRAK_SCREENSHOT_SUFFIX") + ".png";
@@ -130,8 +166,11 @@ private slots:
         QTest::keyClicks(named(app->root().page(), "工作站名称"), "X");
         QCOMPARE(app->station().name(), QStringLiteral("我的工作站X"));
         screenshot(*app, "welcome");
+        // 900 x 660 at least, or the whole free area of a smaller screen (offscreen: 800 x 600).
+        const QRect screen = app->window().screen()->availableGeometry();
+        QVERIFY(screen.contains(app->window().frameGeometry()));
         app->window().resize(500, 400);
-        QVERIFY(app->window().width() >= 900 && app->window().height() >= 660);
+        QCOMPARE(app->window().size(), QSize(900, 660).boundedTo(screen.size() - QSize(16, 48)));
         // Pages that need a workstation say so.
         for (const Panel panel : {Panel::knowledge, Panel::models, Panel::services}) {
             app->root().select(panel);
@@ -145,6 +184,105 @@ private slots:
         app->root().select(Panel::about);
         QVERIFY(!withText(app->root().page(), "导出脱敏诊断…")->isEnabled());
         QVERIFY(!shows(withText(app->root().page(), "打开已有工作站…")));
+    }
+
+    // Each page by Tab alone, as a screen reader announces it: every stop on screen, named and
+    // in visual order; the sidebar tells which page is selected, the page title is a heading
+    // and each card a named group. Controls disabled in the state shown are no stops.
+    void everyPageIsUsableByKeyboardAndScreenReader() {
+        const std::vector<std::pair<std::optional<Panel>, QStringList>> pages = {
+            {std::nullopt, {"工作站名称", "选择位置…", "建立本机工作站", "打开已有工作站…"}},
+            {Panel::overview, {"打开数据目录", "打开知识库", "工作站名称", "保存"}},
+            {Panel::knowledge, {"标题", "笔记内容", "在文件管理器打开知识库", "搜索原稿内容"}},
+            {Panel::models, {"服务商", "模型标识", "API Key", "移除密钥", "发送测试请求"}},
+            {Panel::services, {"启用后台", "后台项目目录…"}},
+            {Panel::opening, {}},
+            {Panel::about, {"导出脱敏诊断…", "打开已有工作站…"}},
+        };
+        auto app = launch();
+        app->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&app->window()));
+        for (const auto& [panel, stops] : pages) {
+            if (panel) {
+                if (!app->station().workspace()) {
+                    dialogs->folders.push_back(QString::fromStdString(m_dir->path().native()));
+                    withText(app->root().page(), "选择位置…")->click();
+                    withText(app->root().page(), "建立本机工作站")->click();
+                }
+                app->root().select(*panel);
+            }
+            const QString page = panel ? title(*panel) : QStringLiteral("welcome");
+            QCOMPARE(tabStops(app->window()), stops);
+            auto* sidebar =
+                QAccessible::queryAccessibleInterface(app->window().findChild<QListWidget*>());
+            const int row = panel ? static_cast<int>(*panel) : 0;
+            QVERIFY2(sidebar->child(row)->state().selected, qPrintable(page));
+            int headings = 0, unnamedGroups = 0;
+            for (auto* widget : app->root().page()->findChildren<QWidget*>()) {
+                auto* reader = QAccessible::queryAccessibleInterface(widget);
+                headings += reader->role() == QAccessible::Heading;
+                unnamedGroups += reader->role() == QAccessible::Grouping &&
+                                 reader->text(QAccessible::Name).isEmpty();
+            }
+            QVERIFY2(headings == 1 && unnamedGroups == 0, qPrintable(page));
+        }
+    }
+
+    // Create a workstation, save a note, search, open a result that no application takes and
+    // export the diagnostics, by key events only.
+    void aKeyboardAloneDoesTheWholeJob() {
+        auto app = launch();
+        app->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&app->window()));
+        const auto focus = [] { return QApplication::focusWidget(); };
+        const auto key = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QTest::keyClick(focus(), static_cast<Qt::Key>(key), modifiers);
+        };
+        QCOMPARE(focus()->accessibleName(), QStringLiteral("工作站名称"));
+        QTest::keyClicks(focus(), " K");
+        dialogs->folders.push_back(QString::fromStdString(m_dir->path().native()));
+        key(Qt::Key_Tab);
+        key(Qt::Key_Space);  // 选择位置…
+        key(Qt::Key_Tab, Qt::ShiftModifier);
+        key(Qt::Key_Return);  // the page's default: 建立本机工作站
+        QVERIFY(app->station().workspace());
+
+        while (focus() != app->window().findChild<QListWidget*>()) key(Qt::Key_Tab);
+        key(Qt::Key_Down);  // the knowledge page
+        key(Qt::Key_Tab);
+        key(Qt::Key_Tab);
+        auto* body = focus();
+        QCOMPARE(body->accessibleName(), QStringLiteral("笔记内容"));
+        QTest::keyClicks(body, "typed by keys");
+        key(Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(!app->station().busy());
+        QTRY_COMPARE(focus(), body);  // still where the user was
+        key(Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(focus(), "BY KEYS");
+        auto* query = focus();
+        key(Qt::Key_Return);
+        QTRY_VERIFY(!app->station().busy());
+        QTRY_COMPARE(focus(), query);
+        QCOMPARE(app->station().documents().size(), std::size_t{1});
+        key(Qt::Key_Tab);
+        key(Qt::Key_Tab);  // past 搜索 to the result
+        QVERIFY(focus()->accessibleDescription().contains("typed by keys"));  // title, then preview
+        opener->noApplication = "没有可以打开它的应用程序。";
+        key(Qt::Key_Return);
+        QTRY_VERIFY(app->root().alert());
+        QCOMPARE(app->root().alert()->text(), QStringLiteral("没有可以打开它的应用程序。"));
+        key(Qt::Key_Escape);
+        QTRY_VERIFY(!app->root().alert() && !app->station().error());
+        QTRY_VERIFY(focus() && app->root().page()->isAncestorOf(focus()));  // back where it was
+
+        key(Qt::Key_F1);
+        dialogs->files.push_back(QString::fromStdString((m_dir->path() / "report.json").native()));
+        QCOMPARE(QAccessible::queryAccessibleInterface(focus())->text(QAccessible::Name),
+                 QStringLiteral("导出脱敏诊断…"));
+        key(Qt::Key_Return);
+        QVERIFY(fs::exists(m_dir->path() / "report.json"));
+        QCOMPARE(app->station().notice(),
+                 QStringLiteral("诊断已导出，不包含密钥、笔记正文和账户信息。"));
     }
 
     void aFailedLoadAlertsUntilDismissed() {
