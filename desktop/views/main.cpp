@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTranslator>
@@ -73,6 +75,36 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// The desktop's own folder and file dialogs (GNOME's, KDE's) through the XDG portal, where a
+// portal is on the session bus and the user has chosen no platform theme of their own; Qt's
+// dialog otherwise. Asked on a connection of its own, closed again, with a short timeout.
+void preferPortalDialogs(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORMTHEME")) return;
+    QCoreApplication probe(argc, argv);
+    const QString name = QStringLiteral("plovik-portal-probe");
+    bool portal = false;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+        const auto ask = [&bus](const QString& method) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                QStringLiteral("org.freedesktop.DBus"), method);
+            if (method == QStringLiteral("NameHasOwner"))
+                message << QStringLiteral("org.freedesktop.portal.Desktop");
+            return bus.call(message, QDBus::Block, 500);
+        };
+        if (bus.isConnected()) {
+            const QDBusMessage running = ask(QStringLiteral("NameHasOwner"));
+            const QDBusMessage startable = ask(QStringLiteral("ListActivatableNames"));
+            portal = running.arguments().value(0).toBool() ||
+                     startable.arguments().value(0).toStringList().contains(
+                         QStringLiteral("org.freedesktop.portal.Desktop"));
+        }
+    }
+    QDBusConnection::disconnectFromBus(name);
+    if (portal) qputenv("QT_QPA_PLATFORMTHEME", "xdgdesktopportal");
+}
+
 // Qt's own texts (context menus, dialog buttons) in Chinese, like the app's.
 void loadQtTranslation(QTranslator& translator) {
     if (translator.load(QStringLiteral("qtbase_zh_CN"),
@@ -102,6 +134,7 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    preferPortalDialogs(argc, argv);
     const bool signalsCaught = catchSignals();
     removeStaleTemporaries();
     QApplication application(argc, argv);
