@@ -9,6 +9,7 @@
 #include "ostrak/knowledge_index.hpp"
 #include "ostrak/station.hpp"
 #include "ostrak/types.hpp"
+#include "ostrak/version.hpp"
 
 namespace ostrak {
 
@@ -20,7 +21,7 @@ namespace ostrak {
 // "system/{indexes,state,config,logs,cache}", "exports", "backups".
 class Workspace {
 public:
-    static constexpr std::string_view version = "0.1.1";
+    static constexpr std::string_view version = projectVersion;
 
     // Trims white space and line breaks; accepts 1 to 48 user-perceived characters with no
     // control or format character. Returns the trimmed name.
