@@ -1,6 +1,10 @@
 // Starting and stopping the background service through the login-agent facility.
+#include <unistd.h>
+
 #include <QDir>
 #include <QPromise>
+
+#include <string>
 
 #include "failure_text.hpp"
 #include "station_model.hpp"
@@ -22,7 +26,26 @@ bool isInstalledProgram(const QString& program) {
             program.startsWith(home + QStringLiteral("/.local/")));
 }
 
+// The kernel names a running program whose file was removed or replaced "PATH (deleted)".
+bool runsRemovedProgram(std::int32_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char target[4096];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    return length > 0 &&
+           std::string_view(target, static_cast<std::size_t>(length)).ends_with(" (deleted)");
+}
+
 }  // namespace
+
+bool StationModel::serviceOutdated() const {
+    return running() && runsRemovedProgram(m_heartbeat->pid);
+}
+
+QFuture<void> StationModel::restartService() {
+    return stopService().then(this, [this] {
+        if (!m_error) startService();
+    });
+}
 
 void StationModel::startService() {
     const SynchronousSection section(*this);

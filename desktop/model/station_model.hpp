@@ -70,6 +70,9 @@ public:
     const QString& keyMessage() const { return m_keyMessage; }
     // A fresh heartbeat from a live process: judged anew on every read.
     bool running() const;
+    // A running service whose program file was replaced since it started (a package upgrade):
+    // it goes on running the old program until restarted. Judged anew on every read.
+    bool serviceOutdated() const;
 
     // Fields the pages edit directly.
     void setName(const QString& name);
@@ -102,6 +105,8 @@ public:
     // Background service.
     void startService();
     QFuture<void> stopService();
+    // Stops the service and starts it again, so that it runs the installed program.
+    QFuture<void> restartService();
     void openAgentSettings();
 
 signals:

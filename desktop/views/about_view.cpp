@@ -1,5 +1,6 @@
 #include "about_view.hpp"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
 
@@ -10,6 +11,18 @@
 
 namespace plovik {
 
+namespace {
+
+// The package installs the app as /usr/bin/OstrakDesktop; anything else was built from source.
+QString releaseState() {
+    return QCoreApplication::applicationFilePath() == QStringLiteral("/usr/bin/OstrakDesktop")
+               ? QCoreApplication::translate("plovik::AboutView",
+                                             "Debian 软件包；尚未进入发行版仓库")
+               : QCoreApplication::translate("plovik::AboutView", "源码构建；尚未进入发行版仓库");
+}
+
+}  // namespace
+
 AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, parent) {
     m_layout->addWidget(new PageTitle(tr("版本与诊断"), tr("plovik · Linux 工作站安装与管理")));
     auto* version = new Surface(
@@ -17,7 +30,7 @@ AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, par
         tr(" · 开发预览"));
     version->add(new DetailRow(tr("支持范围"), tr("x86-64 / ARM64 · Linux 5.10 及以上")));
     version->add(new DetailRow(tr("已实测"), tr("Debian 12；其他发行版待实机验收")));
-    version->add(new DetailRow(tr("发行状态"), tr("源码构建；尚未提供发行版软件包")));
+    version->add(new DetailRow(tr("发行状态"), releaseState()));
     version->add(new DetailRow(tr("小程序"), QStringLiteral("plovik")));
     version->add(style::label(tr("当前提供安装基础、知识库和模型连接测试。完整工作站开通尚未完成"
                                  "；不会把测试状态写成已付款、已绑定或已验收。"),

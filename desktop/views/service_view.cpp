@@ -28,6 +28,14 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
     red.setColor(QPalette::WindowText, QColor(0xd7, 0x26, 0x1e));
     m_issue->setPalette(red);
     service->add(m_issue);
+    // After a package upgrade the running service is still the old program.
+    auto* outdatedRow = new QHBoxLayout;
+    m_outdated = style::label(tr("后台程序已更新，重启后台即可使用新版本。"));
+    m_restart = new QPushButton(tr("重启后台"));
+    connect(m_restart, &QPushButton::clicked, &m_station, [this] { m_station.restartService(); });
+    outdatedRow->addWidget(m_outdated, 1);
+    outdatedRow->addWidget(m_restart);
+    service->add(outdatedRow);
     auto* buttons = new QHBoxLayout;
     m_start = new QPushButton(tr("启用后台"));
     m_start->setDefault(true);
@@ -71,6 +79,10 @@ void ServiceView::sync() {
     m_issue->setVisible(hasIssue);
     m_issue->setText(hasIssue ? QString::fromStdString(*heartbeat->issue) : QString());
     const bool busy = m_station.busy();
+    const bool outdated = m_station.serviceOutdated();
+    m_outdated->setVisible(outdated);
+    m_restart->setVisible(outdated);
+    m_restart->setEnabled(!busy);
     m_start->setEnabled(!busy && !m_station.registered());
     m_stop->setEnabled(!busy && m_station.registered());
 }

@@ -24,6 +24,8 @@ private:
     QLabel* m_issue;
     QPushButton* m_start;
     QPushButton* m_stop;
+    QLabel* m_outdated;
+    QPushButton* m_restart;
 };
 
 }  // namespace plovik

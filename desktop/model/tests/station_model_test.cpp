@@ -1,5 +1,6 @@
 // StationModel with scripted dialogs, a recording opener and a scripted agent, on real
 // temporary workstations and a real keyring (when scripts/test provides one).
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -333,6 +334,29 @@ private slots:
         QCOMPARE(agent().unregistrations, 1);
         QCOMPARE(model->error(), QStringLiteral("后台服务停止失败，请检查系统后台项目授权。"));
         QVERIFY(!model->busy());
+
+        // A service that runs a program since replaced (as by a package upgrade) is outdated
+        // until restarted; the restart stops and starts it.
+        const fs::path program = dir("old-program");
+        fs::copy_file("/bin/sleep", program);
+        QProcess old;
+        old.start(text(program), {"30"});
+        QVERIFY(old.waitForStarted());
+        fs::remove(program);
+        beat(*model->workspace(), 0, static_cast<int>(old.processId()));
+        model->dismissError();
+        agent().unregisterSucceeds = true;
+        agent().refuseRegistration.reset();
+        model->refresh();
+        QVERIFY(model->running() && model->serviceOutdated());
+        waitFor(model->restartService());
+        QTRY_COMPARE(agent().registrations, 5);
+        QCOMPARE(agent().unregistrations, 2);
+        beat(*model->workspace(), 0, static_cast<int>(::getpid()));  // the new service
+        model->refresh();
+        QVERIFY(model->running() && !model->serviceOutdated());
+        old.kill();
+        old.waitForFinished();
     }
 };
 

@@ -49,9 +49,16 @@ SystemdAgentControl::~SystemdAgentControl() {
 }
 
 QString SystemdAgentControl::installedUnitFile() {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                           QStringLiteral("/../share/systemd/user/") +
-                           QString::fromLatin1(unitName));
+    // A home install keeps it in <prefix>/share/systemd/user, the package in /usr/lib/systemd/user.
+    QString first;
+    for (const char* folder : {"/../share/systemd/user/", "/../lib/systemd/user/"}) {
+        const QString file =
+            QDir::cleanPath(QCoreApplication::applicationDirPath() + QString::fromLatin1(folder) +
+                            QString::fromLatin1(unitName));
+        if (QFileInfo(file).isFile()) return file;
+        if (first.isEmpty()) first = file;
+    }
+    return first;
 }
 
 QDBusConnection SystemdAgentControl::manager() {

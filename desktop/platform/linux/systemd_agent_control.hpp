@@ -36,8 +36,9 @@ public:
     explicit SystemdAgentControl(QString unitFile,
                                  std::chrono::milliseconds answerTimeout = std::chrono::seconds(3));
     ~SystemdAgentControl() override;
-    // The unit file that belongs to the running program: <prefix>/share/systemd/user/ beside
-    // <prefix>/bin, in the user manager's search path for /usr, /usr/local and ~/.local.
+    // The unit file that belongs to the running program: <prefix>/share/systemd/user/ or
+    // <prefix>/lib/systemd/user/ beside <prefix>/bin (the package's), both in the user
+    // manager's search path.
     static QString installedUnitFile();
 
     AgentStatus status() override;
