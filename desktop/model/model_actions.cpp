@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "failure_text.hpp"
+#include "station_actions.hpp"
 #include "station_model.hpp"
 
 namespace plovik {
@@ -62,7 +63,7 @@ void StationModel::saveKey() {
     }
     setSecret({});
     setModelResult(std::nullopt);
-    setKeyMessage(tr("已保存在本机钥匙串，尚未验证连接。"));
+    setKeyMessage(tr(actions::text::keySaved));
 }
 
 void StationModel::removeKey() {
@@ -75,7 +76,7 @@ void StationModel::removeKey() {
     }
     setSecret({});
     setModelResult(std::nullopt);
-    setKeyMessage(tr("密钥已从钥匙串移除。"));
+    setKeyMessage(tr(actions::text::keyRemoved));
 }
 
 QFuture<void> StationModel::test() {

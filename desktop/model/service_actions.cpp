@@ -1,12 +1,9 @@
 // Starting and stopping the background service through the login-agent facility.
-#include <unistd.h>
-
 #include <QDir>
 #include <QPromise>
 
-#include <string>
-
 #include "failure_text.hpp"
+#include "station_actions.hpp"
 #include "station_model.hpp"
 #include "synchronous_section.hpp"
 
@@ -14,31 +11,8 @@ namespace plovik {
 
 using namespace ostrak;
 
-namespace {
-
-// The service may only be registered for an installed program: one run from a build or
-// download folder would leave a unit pointing at a file that can vanish.
-bool isInstalledProgram(const QString& program) {
-    const QString home = QString::fromStdString(Installation::homeDirectory().native());
-    return program.startsWith(QStringLiteral("/usr/")) ||
-           program.startsWith(QStringLiteral("/opt/")) ||
-           (!home.isEmpty() && home != QStringLiteral("/") &&
-            program.startsWith(home + QStringLiteral("/.local/")));
-}
-
-// The kernel names a running program whose file was removed or replaced "PATH (deleted)".
-bool runsRemovedProgram(std::int32_t pid) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    char target[4096];
-    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-    return length > 0 &&
-           std::string_view(target, static_cast<std::size_t>(length)).ends_with(" (deleted)");
-}
-
-}  // namespace
-
 bool StationModel::serviceOutdated() const {
-    return running() && runsRemovedProgram(m_heartbeat->pid);
+    return running() && actions::runsRemovedProgram(m_heartbeat->pid);
 }
 
 QFuture<void> StationModel::restartService() {
@@ -51,9 +25,7 @@ void StationModel::startService() {
     const SynchronousSection section(*this);
     if (!m_workspace || m_busy) return;
     try {
-        if (!isInstalledProgram(m_services.programPath())) {
-            throw OstrakError("请先将plovik安装到 /usr、/opt 或 ~/.local，再启用后台服务。");
-        }
+        actions::requireInstalledProgram(utf8(m_services.programPath()));
         m_workspace->ensureDirectories();
     } catch (const std::exception& failure) {
         setError(describe(failure));
@@ -88,7 +60,7 @@ QFuture<void> StationModel::stopService() {
                 if (succeeded) {
                     refresh();
                 } else {
-                    setError(tr("后台服务停止失败，请检查系统后台项目授权。"));
+                    setError(tr(actions::text::stopFailed));
                 }
                 setBusy(false);
             }

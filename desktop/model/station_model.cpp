@@ -1,8 +1,7 @@
 #include "station_model.hpp"
 
-#include <QDir>
-
 #include "failure_text.hpp"
+#include "station_actions.hpp"
 #include "synchronous_section.hpp"
 
 namespace plovik {
@@ -15,8 +14,7 @@ StationModel::StationModel(PlatformServices services, QObject* parent)
     : QObject(parent),
       m_services(std::move(services)),
       m_name(tr("我的工作站")),
-      m_location(QDir(QString::fromStdString(Installation::homeDirectory().native()))
-                     .filePath(QStringLiteral("Plovik"))),
+      m_location(QString::fromStdString(actions::defaultLocation().native())),
       m_serviceStatus(tr("尚未启用")),
       m_modelName(QStringLiteral("deepseek-chat")) {
     load();
@@ -52,38 +50,17 @@ void StationModel::tick() {
 }
 
 bool StationModel::running() const {
-    return m_heartbeat && m_heartbeat->isFresh(Timestamp::now()) && m_heartbeat->pid > 0;
+    return actions::isRunning(m_heartbeat);
 }
 
 void StationModel::refresh() {
-    std::optional<ServiceHeartbeat> current;
-    if (m_workspace) {
-        try {
-            current = m_workspace->heartbeat();
-        } catch (...) {
-            // No heartbeat yet, another station's, or an unreadable one: simply none.
-        }
-    }
-    setHeartbeat(current);
+    setHeartbeat(m_workspace ? actions::currentHeartbeat(*m_workspace) : std::nullopt);
     showAgentStatus(m_services.agent->status());
 }
 
 void StationModel::showAgentStatus(AgentStatus status) {
     setRegistered(status == AgentStatus::enabled || status == AgentStatus::requiresApproval);
-    switch (status) {
-        case AgentStatus::notRegistered:
-            setServiceStatus(tr("后台未启用"));
-            break;
-        case AgentStatus::enabled:
-            setServiceStatus(running() ? tr("后台运行中") : tr("已启用，等待后台响应"));
-            break;
-        case AgentStatus::requiresApproval:
-            setServiceStatus(tr("等待系统允许后台运行"));
-            break;
-        case AgentStatus::notFound:
-            setServiceStatus(tr("后台组件未找到"));
-            break;
-    }
+    setServiceStatus(QString::fromStdString(actions::serviceStatusText(status, running())));
 }
 
 bool StationModel::stillOpen(const Uuid& station) const {

@@ -4,6 +4,7 @@
 #include <QtConcurrent>
 
 #include "failure_text.hpp"
+#include "station_actions.hpp"
 #include "station_model.hpp"
 #include "synchronous_section.hpp"
 
@@ -12,8 +13,6 @@ namespace plovik {
 using namespace ostrak;
 
 namespace {
-
-constexpr std::int64_t minimumFreeBytes = 536870912;  // more than this is needed
 
 // The result of a rebuild on a worker thread, carried back to the main thread.
 struct RebuildOutcome {
@@ -48,20 +47,12 @@ void StationModel::install() {
     const SynchronousSection section(*this);
     if (m_busy || m_workspace) return;
     try {
-        const Path location(utf8(m_location));
-        if (!m_services.inspectEnvironment(location).isSupported) {
-            throw OstrakError("此开发版支持 x86-64 或 ARM64 的 Linux 5.10 及以上。");
-        }
-        const auto available = m_services.inspectEnvironment(location).availableBytes;
-        if (!available || *available <= minimumFreeBytes) {
-            throw OstrakError("请至少保留 512 MB 空间；知识资料需要额外空间。");
-        }
-        Workspace created = Workspace::create(location, utf8(m_name));
-        Installation::save(created);
+        Workspace created =
+            actions::install(Path(utf8(m_location)), utf8(m_name), m_services.inspectEnvironment);
         const QString createdName = QString::fromStdString(created.configuration().name);
         setWorkspace(std::move(created));
         setName(createdName);
-        setNotice(tr("本机数据目录已部署。下一步可启用知识库后台。"));
+        setNotice(tr(actions::text::installed));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }
@@ -70,28 +61,17 @@ void StationModel::install() {
 void StationModel::openExisting() {
     const SynchronousSection section(*this);
     if (m_busy) {
-        setError(tr("请等待当前操作完成后再切换工作站。"));
+        setError(tr(actions::text::waitForAction));
         return;
     }
     if (m_registered) {
-        setError(tr("请先停止当前工作站后台，再切换工作站。"));
+        setError(tr(actions::text::stopBeforeSwitching));
         return;
     }
     const auto folder = m_services.dialogs->chooseFolder(tr("打开工作站"), false);
     if (!folder) return;
     try {
-        Workspace chosen = Workspace::open(Path(utf8(*folder)));
-        std::optional<ServiceHeartbeat> itsHeartbeat;
-        try {
-            itsHeartbeat = chosen.heartbeat();
-        } catch (...) {
-            // None, or unreadable: as good as none.
-        }
-        if (itsHeartbeat && itsHeartbeat->isFresh(Timestamp::now())) {
-            throw OstrakError("目标工作站后台正在运行，请先停止后再切换。");
-        }
-        chosen.ensureDirectories();
-        Installation::save(chosen);
+        Workspace chosen = actions::openExisting(Path(utf8(*folder)));
         const QString chosenName = QString::fromStdString(chosen.configuration().name);
         const QString root = pathText(chosen.root());
         setWorkspace(std::move(chosen));
@@ -115,7 +95,7 @@ void StationModel::rename() {
         Workspace renamed = *m_workspace;
         renamed.rename(utf8(m_name));
         setWorkspace(std::move(renamed));
-        setNotice(tr("名字已保存。"));
+        setNotice(tr(actions::text::renamed));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }
@@ -148,14 +128,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
             }
             setQuery(title);
             setDocuments(outcome.index->search(utf8(title)));
-            const bool found =
-                std::any_of(outcome.index->documents.begin(), outcome.index->documents.end(),
-                            [&](const IndexedDocument& document) {
-                                return root / document.relativePath == note;
-                            });
-            setNotice(found
-                          ? tr("原稿已保存，并已在本地索引查回。")
-                          : tr("原稿已保存；索引达到容量限制，尚未查回。可在知识库目录打开原稿。"));
+            setNotice(QString::fromStdString(actions::savedNoteNotice(*outcome.index, root, note)));
             setBusy(false);
             return true;
         });
@@ -179,12 +152,8 @@ QFuture<void> StationModel::search() {
             // The query as it stands now: the user may have edited it during the rebuild, and
             // the results then answer the text the field shows.
             setDocuments(outcome.index->search(utf8(m_query)));
-            if (outcome.index->skipped >= 1) {
-                setNotice(
-                    tr("有 %1 项未纳入索引（大小、数量或链接限制）。").arg(outcome.index->skipped));
-            } else {
-                setNotice(std::nullopt);
-            }
+            const auto skipped = actions::skippedNotice(*outcome.index);
+            setNotice(skipped ? std::optional(QString::fromStdString(*skipped)) : std::nullopt);
             setBusy(false);
         });
 }
@@ -215,7 +184,7 @@ void StationModel::exportDiagnostics() {
     if (!destination) return;
     try {
         m_workspace->exportDiagnostics(Path(utf8(*destination)));
-        setNotice(tr("诊断已导出，不包含密钥、笔记正文和账户信息。"));
+        setNotice(tr(actions::text::diagnosticsExported));
     } catch (const std::exception& failure) {
         setError(describe(failure));
     }

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <functional>
 
-#include "platform_services.hpp"
+#include "agent_control.hpp"
 
 namespace plovik {
 
@@ -42,6 +42,9 @@ public:
     static QString installedUnitFile();
 
     AgentStatus status() override;
+    // For a program without a window: asks the manager and waits for its answer (at most the
+    // answer timeout) in a local event loop.
+    AgentStatus currentStatus();
     void registerAgent(std::function<void(std::optional<QString> failure)> done) override;
     void unregisterAgent(std::function<void(bool succeeded)> done) override;
     void openSettings() override;

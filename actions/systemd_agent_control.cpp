@@ -5,12 +5,11 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QUrl>
 #include <QUuid>
 
 #include <utility>
@@ -147,6 +146,12 @@ AgentStatus SystemdAgentControl::status() {
     return known;
 }
 
+AgentStatus SystemdAgentControl::currentStatus() {
+    status();
+    while (m_asking) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return m_status;
+}
+
 void SystemdAgentControl::backOff() {
     m_retryDelay = m_retryDelay.count() == 0
                        ? std::chrono::milliseconds(firstRetry)
@@ -263,7 +268,7 @@ void SystemdAgentControl::openSettings() {
     const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::ConfigLocation))
                                .filePath(QStringLiteral("systemd/user"));
     QDir().mkpath(folder);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
 }
 
 }  // namespace plovik

@@ -1,0 +1,86 @@
+// The background service, through the user manager's D-Bus API as the app drives it.
+#include <QCoreApplication>
+
+#include "commands.hpp"
+#include "lingering.hpp"
+#include "station_actions.hpp"
+#include "systemd_agent_control.hpp"
+#include "terminal.hpp"
+
+namespace plovik::cli {
+
+using namespace ostrak;
+
+namespace {
+
+// Runs the event loop until `finished` is true: the manager's answers arrive through it.
+void waitFor(const bool& finished) {
+    while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// The agent's status, refused when no manager answers (or the unit is not installed).
+AgentStatus reachableStatus(SystemdAgentControl& agent) {
+    const AgentStatus status = agent.currentStatus();
+    if (status == AgentStatus::notFound) throw OstrakError(actions::text::notFound);
+    return status;
+}
+
+void printServiceStatus(SystemdAgentControl& agent, const Workspace& workspace) {
+    printLine(actions::serviceStatusText(agent.currentStatus(),
+                                         actions::isRunning(actions::currentHeartbeat(workspace))));
+}
+
+}  // namespace
+
+AgentStatus askAgent() {
+    SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
+    return agent.currentStatus();
+}
+
+void enableService(const Arguments&) {
+    const Workspace workspace = openedWorkspace();
+    actions::requireInstalledProgram(QCoreApplication::applicationFilePath().toStdString());
+    workspace.ensureDirectories();
+    SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
+    if (reachableStatus(agent) != AgentStatus::enabled) {
+        std::optional<QString> failure;
+        bool finished = false;
+        const terminal::Progress progress("正在启用后台…");
+        agent.registerAgent([&](std::optional<QString> outcome) {
+            failure = std::move(outcome);
+            finished = true;
+        });
+        waitFor(finished);
+        if (failure) throw OstrakError(failure->toStdString());
+    }
+    printServiceStatus(agent, workspace);
+    if (const auto hint = Lingering::ofThisAccount().hint()) tell(*hint);
+}
+
+void disableService(const Arguments&) {
+    const Workspace workspace = openedWorkspace();
+    SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
+    reachableStatus(agent);
+    bool succeeded = false, finished = false;
+    {
+        const terminal::Progress progress("正在停止后台…");
+        agent.unregisterAgent([&](bool outcome) {
+            succeeded = outcome;
+            finished = true;
+        });
+        waitFor(finished);
+    }
+    if (!succeeded) throw OstrakError(actions::text::stopFailed);
+    printServiceStatus(agent, workspace);
+}
+
+void showService(const Arguments&) {
+    SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
+    const AgentStatus status = reachableStatus(agent);
+    const auto heartbeat = Installation::hasSavedWorkspace()
+                               ? actions::currentHeartbeat(Installation::load())
+                               : std::nullopt;
+    printLine(actions::serviceStatusText(status, actions::isRunning(heartbeat)));
+}
+
+}  // namespace plovik::cli

@@ -1,0 +1,160 @@
+#include "terminal.hpp"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QChar>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <iterator>
+
+namespace plovik::cli::terminal {
+
+namespace {
+
+constexpr std::size_t secretLimit = 65536;  // far above any key; the core refuses long ones
+
+int widthOf(char32_t c) {
+    if (QChar::category(c) == QChar::Mark_NonSpacing || QChar::category(c) == QChar::Mark_Enclosing)
+        return 0;
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+                      (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
+// The terminal's settings while echo is off, so that an interrupt restores them before the
+// program ends.
+struct termios savedSettings;
+volatile sig_atomic_t echoOff = 0;
+
+void restoreAndDie(int signal) {
+    if (echoOff) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedSettings);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+std::optional<std::string> readSecretFromTerminal(std::string_view prompt) {
+    std::cerr << prompt << std::flush;
+    if (::tcgetattr(STDIN_FILENO, &savedSettings) != 0) return std::nullopt;
+    struct termios quiet = savedSettings;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, restoreAndDie);
+    echoOff = 1;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedSettings);
+    echoOff = 0;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
+    std::cerr << '\n';
+    if (!read || line.empty()) return std::nullopt;
+    return line;
+}
+
+}  // namespace
+
+bool isTerminal(int descriptor) {
+    return ::isatty(descriptor) == 1;
+}
+
+std::optional<int> columns() {
+    struct winsize size {};
+    if (!isTerminal(STDOUT_FILENO) || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 ||
+        size.ws_col == 0)
+        return std::nullopt;
+    return size.ws_col;
+}
+
+bool colours() {
+    const char* term = std::getenv("TERM");
+    return isTerminal(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
+           std::string_view(term) != "dumb";
+}
+
+std::string fitted(std::string_view text, int width) {
+    const QList<uint> characters = QString::fromUtf8(text.data(), std::ssize(text)).toUcs4();
+    int whole = 0;
+    for (const uint c : characters) whole += widthOf(c);
+    if (whole <= width) return std::string(text);
+    std::u32string kept;
+    int used = 0;
+    for (const uint c : characters) {
+        if (used + widthOf(c) > width - 1) break;  // one column stays for the ellipsis
+        used += widthOf(c);
+        kept.push_back(static_cast<char32_t>(c));
+    }
+    return QString::fromUcs4(kept.data(), std::ssize(kept)).toStdString() + "…";
+}
+
+std::string oneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool blank = byte < 0x20 || byte == 0x7F || byte == ' ';
+        if (!blank) {
+            line.push_back(c);
+        } else if (!line.empty() && line.back() != ' ') {
+            line.push_back(' ');
+        }
+    }
+    // C1 controls (U+0080–U+009F, "\xC2\x80"–"\xC2\x9F") can also start escape sequences.
+    for (std::size_t at = line.find('\xC2'); at != std::string::npos; at = line.find('\xC2', at)) {
+        const auto next = at + 1 < line.size() ? static_cast<unsigned char>(line[at + 1]) : 0;
+        if (next >= 0x80 && next <= 0x9F) {
+            line.replace(at, 2, " ");
+        } else {
+            ++at;
+        }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+std::optional<std::string> readSecret(std::string_view prompt) {
+    if (isTerminal(STDIN_FILENO)) return readSecretFromTerminal(prompt);
+    std::string all;
+    char buffer[4096];
+    while (all.size() <= secretLimit) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        all.append(buffer, static_cast<std::size_t>(got));
+    }
+    while (!all.empty() && (all.back() == '\n' || all.back() == '\r')) all.pop_back();
+    if (all.empty()) return std::nullopt;
+    return all;
+}
+
+Progress::Progress(std::string text) : m_text(std::move(text)) {
+    if (!isTerminal(STDERR_FILENO)) return;
+    m_spinner = std::thread([this] {
+        static constexpr std::array<const char*, 4> frames{"|", "/", "-", "\\"};
+        for (std::size_t frame = 0; !m_done; ++frame) {
+            std::fprintf(stderr, "\r%s %s", frames[frame % frames.size()], m_text.c_str());
+            std::fflush(stderr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        }
+    });
+}
+
+Progress::~Progress() {
+    if (!m_spinner.joinable()) return;
+    m_done = true;
+    m_spinner.join();
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace plovik::cli::terminal

@@ -1,0 +1,312 @@
+// Creating, opening and renaming the workstation, its status, notes, search and diagnostics.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <QStringDecoder>
+#include <QTextBoundaryFinder>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "commands.hpp"
+#include "lingering.hpp"
+#include "station_actions.hpp"
+#include "terminal.hpp"
+
+namespace plovik::cli {
+
+using namespace ostrak;
+
+namespace {
+
+constexpr std::size_t bodyReadLimit = 262145;  // one byte over the note limit, for its refusal
+constexpr int previewLength = 200;             // graphemes, as the app's result list shows
+
+QString qt(std::string_view text) {
+    return QString::fromUtf8(text.data(), std::ssize(text));
+}
+
+void printJson(const QJsonObject& object) {
+    std::cout << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
+}
+
+// Reads the note's body: the file, or standard input. Unreadable or not UTF-8 is refused
+// before anything is written.
+std::string readBody(const std::optional<std::string>& file) {
+    std::string body;
+    char buffer[65536];
+    const int descriptor = file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+    const std::string source = file ? "“" + *file + "”" : "标准输入";
+    if (descriptor < 0) throw OstrakError("无法读取" + source + "：" + std::strerror(errno));
+    if (!file && terminal::isTerminal(STDIN_FILENO)) tell("请输入正文，以 Ctrl+D 结束：");
+    int readError = 0;
+    while (body.size() < bodyReadLimit) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) readError = errno;
+        if (got <= 0) break;
+        body.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (file) ::close(descriptor);
+    if (readError != 0) throw OstrakError("无法读取" + source + "：" + std::strerror(readError));
+    if (body.size() >= bodyReadLimit) return body;  // over the limit: the core refuses it
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8(QByteArrayView(body.data(), std::ssize(body)));
+    if (utf8.hasError() || body.find('\0') != std::string::npos) {
+        throw OstrakError(source + "不是 UTF-8 文本。");
+    }
+    return body;
+}
+
+KnowledgeIndex rebuildWithProgress(const Workspace& workspace) {
+    const terminal::Progress progress("正在重建知识索引…");
+    return workspace.rebuildIndex();
+}
+
+// The first graphemes of the document's text on one line, as the app's result list shows them.
+std::string previewOf(const IndexedDocument& document) {
+    const QString text = qt(terminal::oneLine(document.text));
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    qsizetype end = 0;
+    while (count < previewLength && (end = graphemes.toNextBoundary()) != -1) ++count;
+    return (end == -1 ? text : text.left(end)).toStdString();
+}
+
+void printHits(const Workspace& workspace, const std::vector<IndexedDocument>& hits) {
+    const auto width = terminal::columns();
+    const bool bold = terminal::colours();
+    for (const IndexedDocument& hit : hits) {
+        const std::string title = terminal::oneLine(hit.title);
+        const std::string path = terminal::oneLine(workspace.documentURL(hit).native());
+        std::string line = title + "\t" + path + "\t" + previewOf(hit);
+        if (width) line = terminal::fitted(line, *width);
+        if (bold && line.starts_with(title))
+            line = "\033[1m" + title + "\033[0m" + line.substr(title.size());
+        printLine(line);
+    }
+}
+
+QJsonObject hitsAsJson(const Workspace& workspace, std::string_view query,
+                       const KnowledgeIndex& index, const std::vector<IndexedDocument>& hits) {
+    QJsonArray results;
+    for (const IndexedDocument& hit : hits) {
+        results.append(QJsonObject{{"title", qt(hit.title)},
+                                   {"path", qt(workspace.documentURL(hit).native())},
+                                   {"relativePath", qt(hit.relativePath)},
+                                   {"preview", qt(previewOf(hit))}});
+    }
+    return {{"query", qt(query)},
+            {"results", results},
+            {"skipped", static_cast<qint64>(index.skipped)}};
+}
+
+// Whether a usable key for the provider is in the keyring: none stored, a locked keyring or
+// none reachable all read as no.
+bool hasKey(const Workspace& workspace, ModelProvider provider) {
+    try {
+        return !ModelKeychain::read(workspace.configuration().id, provider).empty();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string agentStatusId(AgentStatus status) {
+    switch (status) {
+        case AgentStatus::notRegistered:
+            return "notRegistered";
+        case AgentStatus::enabled:
+            return "enabled";
+        case AgentStatus::requiresApproval:
+            return "requiresApproval";
+        case AgentStatus::notFound:
+            break;
+    }
+    return "notFound";
+}
+
+}  // namespace
+
+Workspace openedWorkspace() {
+    if (!Installation::hasSavedWorkspace()) {
+        throw OstrakError("尚未建立工作站。请先运行 plovik create 名字，或 plovik open 目录。");
+    }
+    return Installation::load();
+}
+
+Path absolutePath(std::string_view path) {
+    return std::filesystem::absolute(Path(path)).lexically_normal();
+}
+
+void printLine(std::string_view text) {
+    std::cout << text << '\n';
+}
+
+void tell(std::string_view text) {
+    std::cout.flush();
+    std::cerr << text << '\n';
+}
+
+void showStatus(const Arguments& arguments) {
+    const Path pointer = Installation::supportDirectory() / "installation.json";
+    const std::optional<Workspace> workspace =
+        Installation::hasSavedWorkspace() ? std::optional(Installation::load()) : std::nullopt;
+    const auto heartbeat = workspace ? actions::currentHeartbeat(*workspace) : std::nullopt;
+    const bool running = actions::isRunning(heartbeat);
+    const AgentStatus agent = askAgent();
+    std::optional<KnowledgeIndex> index;
+    if (workspace) {
+        try {
+            index = workspace->loadIndex();
+        } catch (const std::exception&) {
+            // Not built yet, or unreadable: no count to show.
+        }
+    }
+    const double age = heartbeat ? Timestamp::now().seconds - heartbeat->timestamp.seconds : 0;
+    const Lingering lingering = Lingering::ofThisAccount();
+
+    if (arguments.has("--json")) {
+        QJsonObject status{
+            {"pointer", qt(pointer.native())},
+            {"service", QJsonObject{{"state", qt(agentStatusId(agent))},
+                                    {"text", qt(actions::serviceStatusText(agent, running))},
+                                    {"lingering", lingering.enabled},
+                                    {"graphicalSession", lingering.graphicalSession}}}};
+        status["workstation"] = QJsonValue::Null;
+        status["heartbeat"] = QJsonValue::Null;
+        status["index"] = QJsonValue::Null;
+        if (workspace) {
+            QJsonObject keys;
+            for (const ModelProvider provider : ModelProviders::allCases)
+                keys[qt(ModelProviders::id(provider))] = hasKey(*workspace, provider);
+            status["workstation"] =
+                QJsonObject{{"root", qt(workspace->root().native())},
+                            {"name", qt(workspace->configuration().name)},
+                            {"stationId", qt(workspace->configuration().id.text())},
+                            {"keys", keys}};
+        }
+        if (heartbeat) {
+            status["heartbeat"] = QJsonObject{
+                {"fresh", heartbeat->isFresh(Timestamp::now())},
+                {"ageSeconds", age},
+                {"pid", heartbeat->pid},
+                {"issue", heartbeat->issue ? QJsonValue(qt(*heartbeat->issue)) : QJsonValue()}};
+        }
+        if (index) {
+            status["index"] =
+                QJsonObject{{"indexedDocuments", static_cast<qint64>(index->documents.size())},
+                            {"skipped", static_cast<qint64>(index->skipped)}};
+        }
+        printJson(status);
+        return;
+    }
+
+    printLine("指针：" + pointer.native());
+    if (!workspace) {
+        printLine("工作站：尚未建立（plovik create 名字，或 plovik open 目录）");
+    } else {
+        printLine("位置：" + workspace->root().native());
+        printLine("名字：" + terminal::oneLine(workspace->configuration().name));
+        printLine("工作站 ID：" + workspace->configuration().id.text());
+    }
+    printLine("后台：" + actions::serviceStatusText(agent, running));
+    if (heartbeat) {
+        const std::string state = heartbeat->isFresh(Timestamp::now()) ? "新鲜" : "已过期";
+        printLine("心跳：" + state + "，" + std::to_string(static_cast<long long>(age)) + " 秒前" +
+                  (heartbeat->issue ? "；问题：" + terminal::oneLine(*heartbeat->issue) : ""));
+    } else if (workspace) {
+        printLine("心跳：无");
+    }
+    if (index) {
+        printLine("已索引：" + std::to_string(index->documents.size()) + " 篇；未纳入：" +
+                  std::to_string(index->skipped) + " 项");
+    }
+    if (workspace) {
+        std::string keys = "密钥：";
+        for (const ModelProvider provider : ModelProviders::allCases) {
+            if (keys.size() > std::string_view("密钥：").size()) keys += "；";
+            keys += std::string(ModelProviders::name(provider)) +
+                    (hasKey(*workspace, provider) ? " 已保存" : " 未保存");
+        }
+        printLine(keys);
+    }
+    if (const auto hint = lingering.hint()) printLine(*hint);
+}
+
+void createStation(const Arguments& arguments) {
+    if (Installation::hasSavedWorkspace()) {
+        try {
+            const Workspace existing = Installation::load();
+            throw OstrakError("本机已有工作站，位于 " + existing.root().native() +
+                              "。要切换，请运行 plovik open 目录。");
+        } catch (const OstrakError& failure) {
+            if (std::string_view(failure.what()).starts_with("本机已有工作站")) throw;
+            // The pointer names a workstation that is gone or damaged: as the app does, a new
+            // one may be created.
+        }
+    }
+    const auto at = arguments.value("--at");
+    const Path location = at ? absolutePath(*at) : actions::defaultLocation();
+    const Workspace created =
+        actions::install(location, arguments.words.at(0),
+                         [](const Path& folder) { return EnvironmentReport::inspect(folder); });
+    printLine(created.root().native());
+    tell(actions::text::installed);
+}
+
+void openStation(const Arguments& arguments) {
+    const AgentStatus agent = askAgent();
+    if (agent == AgentStatus::enabled || agent == AgentStatus::requiresApproval) {
+        throw OstrakError(actions::text::stopBeforeSwitching);
+    }
+    const Workspace chosen = actions::openExisting(absolutePath(arguments.words.at(0)));
+    printLine(chosen.root().native());
+    tell("已打开工作站“" + terminal::oneLine(chosen.configuration().name) + "”。");
+}
+
+void renameStation(const Arguments& arguments) {
+    Workspace workspace = openedWorkspace();
+    workspace.rename(arguments.words.at(0));
+    tell(actions::text::renamed);
+}
+
+void addNote(const Arguments& arguments) {
+    const auto title = arguments.value("--title");
+    if (!title) throw UsageError("缺少 --title 标题。");
+    const Workspace workspace = openedWorkspace();
+    const std::optional<std::string> file = arguments.words.empty() || arguments.words[0] == "-"
+                                                ? std::nullopt
+                                                : std::optional(arguments.words[0]);
+    const std::string body = readBody(file);
+    const Path note = workspace.writeNote(*title, body);
+    printLine(note.native());
+    const KnowledgeIndex index = rebuildWithProgress(workspace);
+    tell(actions::savedNoteNotice(index, workspace.root(), note));
+}
+
+void searchNotes(const Arguments& arguments) {
+    const Workspace workspace = openedWorkspace();
+    const std::string& query = arguments.words.at(0);
+    const KnowledgeIndex index = rebuildWithProgress(workspace);
+    const auto hits = index.search(query);
+    if (arguments.has("--json")) {
+        printJson(hitsAsJson(workspace, query, index, hits));
+    } else {
+        printHits(workspace, hits);
+    }
+    if (const auto skipped = actions::skippedNotice(index)) tell(*skipped);
+}
+
+void exportDiagnostics(const Arguments& arguments) {
+    const Workspace workspace = openedWorkspace();
+    workspace.exportDiagnostics(absolutePath(arguments.words.at(0)));
+    tell(actions::text::diagnosticsExported);
+}
+
+}  // namespace plovik::cli
