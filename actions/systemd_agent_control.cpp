@@ -87,8 +87,10 @@ QDBusConnection SystemdAgentControl::manager() {
         // Signals reach a client of the session bus only once it has subscribed.
         bus.connect(managerService, managerPath, managerInterface, QStringLiteral("JobRemoved"),
                     this, SLOT(jobRemoved(QDBusMessage)));
-        bus.asyncCall(QDBusMessage::createMethodCall(managerService, managerPath, managerInterface,
-                                                     QStringLiteral("Subscribe")));
+        QDBusMessage subscribe = QDBusMessage::createMethodCall(
+            managerService, managerPath, managerInterface, QStringLiteral("Subscribe"));
+        subscribe.setAutoStartService(false);  // never activate a manager that is not there
+        bus.asyncCall(subscribe);
         m_subscribed = true;
     }
     return bus;

@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
                                             words.end());
         command->run(parse(rest, command->grammar));
     } catch (const UsageError& failure) {
-        return usageError(failure.what(), command->name.substr(0, command->name.find(' ')));
+        std::cerr << "plovik：" << failure.what() << "\n用法：plovik " << command->usage << '\n';
+        return 2;
     } catch (const std::exception& failure) {
         std::cout.flush();
         std::cerr << failure.what() << '\n';

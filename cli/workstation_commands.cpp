@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
-#include <QStringDecoder>
 #include <QTextBoundaryFinder>
 
 #include <cerrno>
@@ -56,9 +55,9 @@ std::string readBody(const std::optional<std::string>& file) {
     if (file) ::close(descriptor);
     if (readError != 0) throw OstrakError("无法读取" + source + "：" + std::strerror(readError));
     if (body.size() >= bodyReadLimit) return body;  // over the limit: the core refuses it
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString decoded = utf8(QByteArrayView(body.data(), std::ssize(body)));
-    if (utf8.hasError() || body.find('\0') != std::string::npos) {
+    // Decoding replaces every malformed sequence, so only valid UTF-8 comes back unchanged.
+    if (QString::fromUtf8(body.data(), std::ssize(body)).toStdString() != body ||
+        body.find('\0') != std::string::npos) {
         throw OstrakError(source + "不是 UTF-8 文本。");
     }
     return body;

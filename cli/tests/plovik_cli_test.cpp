@@ -1,0 +1,324 @@
+// The installed plovik as a user runs it: a process in a temporary home, with the private keyring
+// and the private user manager that scripts/test starts.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "child_process.hpp"
+#include "ostrak/core.hpp"
+#include "temp_dir.hpp"
+#include "testing.hpp"
+
+using namespace ostrak;
+using namespace ostrak::testing;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+using Environment = std::map<std::string, std::string>;
+
+// Runs the program with `input` on standard input and the test's environment changed by
+// `changes`, and collects both outputs.
+Outcome run(const std::string& program, const std::vector<std::string>& arguments,
+            const std::string& input = {}, const Environment& changes = {}) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string assignment(*entry);
+        if (!changes.contains(assignment.substr(0, assignment.find('='))))
+            environment.push_back(assignment);
+    }
+    for (const auto& [name, value] : changes) environment.push_back(name + "=" + value);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(in[0], STDIN_FILENO);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& assignment : environment) envp.push_back(assignment.data());
+        envp.push_back(nullptr);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (!input.empty() && ::write(in[1], input.data(), input.size()) < 0) ADD_FAILURE();
+    ::close(in[1]);
+    Outcome outcome;
+    pollfd ends[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* texts[2] = {&outcome.out, &outcome.err};
+    for (int open = 2; open > 0;) {
+        ::poll(ends, 2, -1);
+        for (int end = 0; end < 2; ++end) {
+            if (ends[end].fd < 0 || ends[end].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t got = ::read(ends[end].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                texts[end]->append(buffer, static_cast<std::size_t>(got));
+                continue;
+            }
+            ::close(ends[end].fd);
+            ends[end].fd = -1;
+            --open;
+        }
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::size_t notesIn(const Path& root) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root / "users"))
+        count += entry.path().extension() == ".md" ? 1 : 0;
+    return count;
+}
+
+bool privateKeyring() {
+    if (environmentValue("OSTRAK_TEST_PRIVATE_KEYRING") == "1") return true;
+    if (environmentValue("CI") == "true") ADD_FAILURE() << "scripts/test must start a keyring";
+    return false;
+}
+
+// One home with plovik installed in ~/.local, as the README's install puts it.
+class PlovikTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        home = new TempHome;
+        const std::string prefix = home->path() / ".local";
+        ASSERT_EQ(run("/usr/bin/env", {"cmake", "--install", OSTRAK_BUILD_DIR, "--prefix", prefix})
+                      .status,
+                  0);
+        program = prefix + "/bin/plovik";
+    }
+    static void TearDownTestSuite() { delete home; }
+
+    Outcome plovik(const std::vector<std::string>& arguments, const std::string& input = {},
+                   const Environment& changes = {}) {
+        return run(program, arguments, input, changes);
+    }
+
+    static inline TempHome* home = nullptr;
+    static inline std::string program;
+    // A path in the test's own folder.
+    std::string at(const std::string& name) const { return (m_data / name).native(); }
+
+    TempDir m_data;
+};
+
+struct Step {
+    std::vector<std::string> arguments;
+    std::string input;
+    int status;
+    std::string out, err;  // expected within standard output and standard error
+    bool keyring = false;
+};
+
+}  // namespace
+
+// The walk-through of the README and every action of the app, in order, on one workstation.
+TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
+    const std::string root = at("station");
+    writeFile(at("first.md"), "# 第一篇\n关于 Linux 的笔记。\n");
+    const std::vector<Step> steps{
+        {{"--version"}, {}, 0, "plovik " + std::string(Workspace::version) + "\n", {}},
+        {{"status"}, {}, 0, "尚未建立", {}},
+        {{"create", "测试站", "--at", root}, {}, 0, root + "\n", "本机数据目录已部署。"},
+        {{"rename", "新名字"}, {}, 0, {}, "名字已保存。"},
+        {{"note", "add", "--title", "第一篇", at("first.md")},
+         {},
+         0,
+         root + "/users/",
+         "原稿已保存，并已在本地索引查回。"},
+        {{"note", "add", "--title", "第二篇"}, "<b>&amp; 正文\x1b[31m</b>", 0, ".md\n", "查回"},
+        {{"search", "linux"}, {}, 0, "第一篇\t" + root + "/users/", {}},
+        {{"search", "正文"}, {}, 0, "<b>&amp; 正文 [31m</b>", {}},
+        {{"search", "无此词"}, {}, 0, {}, {}},
+        {{"key", "set", "deepseek"},
+         "sk-test-123\n",
+         0,
+         {},
+         "已保存在本机钥匙串，尚未验证连接。",
+         true},
+        {{"key", "status", "deepseek"}, {}, 0, "已保存", {}, true},
+        {{"key", "remove", "deepseek"}, {}, 0, {}, "密钥已从钥匙串移除。", true},
+        {{"key", "status", "deepseek"}, {}, 1, {}, expected::noKey, true},
+        {{"test", "zhipu"}, {}, 1, {}, expected::noKey, true},
+        {{"diagnostics", at("diagnostics.json")}, {}, 0, {}, "诊断已导出"},
+        {{"open", root}, {}, 0, root + "\n", "已打开工作站“新名字”。"},
+    };
+    for (const Step& step : steps) {
+        if (step.keyring && !privateKeyring()) continue;
+        const Outcome outcome = plovik(step.arguments, step.input);
+        SCOPED_TRACE(step.arguments.at(0) + " " + step.arguments.back() + "\n" + outcome.err);
+        EXPECT_EQ(outcome.status, step.status);
+        EXPECT_NE(outcome.out.find(step.out), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.err.find(step.err), std::string::npos);
+    }
+    EXPECT_EQ(notesIn(root), 2u);
+    EXPECT_EQ(modeOf(at("diagnostics.json")), 0600);
+
+    // The documented JSON, parsed as a script would.
+    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).out);
+    EXPECT_EQ(status["workstation"]["root"], root);
+    EXPECT_EQ(status["workstation"]["name"], "新名字");
+    EXPECT_EQ(status["workstation"]["keys"]["deepseek"], false);
+    EXPECT_EQ(status["index"]["indexedDocuments"], 2);
+    EXPECT_TRUE(status["heartbeat"].is_null());
+    const auto found = nlohmann::json::parse(plovik({"search", "LINUX", "--json"}).out);
+    ASSERT_EQ(found["results"].size(), 1u);
+    EXPECT_EQ(found["results"][0]["title"], "第一篇");
+    EXPECT_EQ(found["results"][0]["preview"], "# 第一篇 # 第一篇 关于 Linux 的笔记。");
+}
+
+// The app's refusals with its messages, and those of a command line; none writes anything.
+TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
+    const std::string root = at("station");
+    ASSERT_EQ(plovik({"create", "站", "--at", root}).status, 0);
+    writeFile(at("latin1.md"), "caf\xe9");
+    writeFile(at("big.md"), std::string(262145, 'a'));
+    std::filesystem::create_directory(at("full"));
+    writeFile(at("full") + "/x", "x");
+    const Workspace running = Workspace::create(at("running"), "运行中");
+    running.saveHeartbeat({running.configuration().id, Timestamp::now(), 4242, 0, 0, {}});
+    struct Refusal {
+        std::vector<std::string> arguments;
+        std::string input;
+        int status;
+        std::string err;
+    };
+    const std::vector<Refusal> refusals{
+        {{}, {}, 2, "缺少命令。"},
+        {{"bogus"}, {}, 2, "未知的命令：bogus"},
+        {{"service"}, {}, 2, "缺少子命令。"},
+        {{"status", "--jso"}, {}, 2, "未知选项：--jso"},
+        {{"rename"}, {}, 2, "缺少参数。"},
+        {{"search", "a", "b"}, {}, 2, "多余的参数：b"},
+        {{"note", "add", "x.md"}, {}, 2, "缺少 --title 标题。"},
+        {{"key", "set", "deepseek", "sk-on-the-command-line"}, {}, 2, "密钥不能写在命令行里"},
+        {{"key", "set", "openai"}, "sk-x", 2, "未知的服务商：openai"},
+        {{"key", "set", "deepseek"}, {}, 1, "没有读到密钥"},
+        {{"note", "add", "--title", "", at("first.md")}, "x", 1, "无法读取“"},
+        {{"note", "add", "--title", ""}, "正文", 1, expected::name},
+        {{"note", "add", "--title", "大"},
+         std::string(300000, 'a'),
+         1,
+         "笔记内容不能为空，且不超过 256 KB。"},
+        {{"note", "add", "--title", "大", at("big.md")}, {}, 1, "不超过 256 KB"},
+        {{"note", "add", "--title", "拉丁", at("latin1.md")}, {}, 1, "不是 UTF-8 文本。"},
+        {{"note", "add", "--title", "空"}, {}, 1, "笔记内容不能为空"},
+        {{"rename", "a\x01z"}, {}, 1, expected::name},
+        {{"create", "又一个", "--at", at("other")}, {}, 1, "本机已有工作站，位于 " + root},
+        {{"open", at("full")}, {}, 1, {}},
+        {{"open", at("running")}, {}, 1, "目标工作站后台正在运行，请先停止后再切换。"},
+        {{"diagnostics", root + "/station.json"}, {}, 1, "诊断文件不能保存在工作站数据目录内。"},
+    };
+    for (const Refusal& refusal : refusals) {
+        const Outcome outcome = plovik(refusal.arguments, refusal.input);
+        SCOPED_TRACE((refusal.arguments.empty() ? "" : refusal.arguments.back()) + "\n" +
+                     outcome.err);
+        EXPECT_EQ(outcome.status, refusal.status);
+        EXPECT_NE(outcome.err.find(refusal.err), std::string::npos);
+        EXPECT_EQ(outcome.out, "");
+        // One line; a usage error adds how the command is used.
+        const auto lines = std::count(outcome.err.begin(), outcome.err.end(), '\n');
+        EXPECT_TRUE(refusal.status == 1 ? lines == 1
+                                        : outcome.err.find("\n用法：plovik ") != std::string::npos);
+        EXPECT_EQ(notesIn(root), 0u);
+    }
+    EXPECT_EQ(Installation::load().root(), root);  // still the same workstation
+
+    // A search that cannot rebuild prints nothing half on standard output, JSON or not.
+    const Path knowledge = Installation::load().knowledgeURL();
+    ::chmod(knowledge.c_str(), 0);
+    if (!runningAsRoot()) {
+        const Outcome outcome = plovik({"search", "x", "--json"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "知识库目录无法读取。\n");
+    }
+    ::chmod(knowledge.c_str(), 0700);
+}
+
+// Without a user manager, or with one that never answers, the service commands say so within
+// the answer timeout and never hang.
+TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
+    ASSERT_EQ(plovik({"create", "站", "--at", at("station")}).status, 0);
+    const std::string runtime = at("run");
+    std::filesystem::create_directories(runtime + "/systemd");
+    const Environment none{{"XDG_RUNTIME_DIR", runtime},
+                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime + "/no-bus"}};
+    // A socket that takes connections and never says a word.
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = runtime + "/systemd/private";
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 16), 0);
+    for (const auto& command : {"enable", "disable", "status"}) {
+        const auto started = std::chrono::steady_clock::now();
+        const Outcome outcome = plovik({"service", command}, {}, none);
+        EXPECT_EQ(outcome.status, 1) << command;
+        EXPECT_EQ(outcome.err, "后台组件未找到\n") << command;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    }
+    ::close(silent);
+    const Outcome status = plovik({"status"}, {},
+                                  {{"XDG_RUNTIME_DIR", runtime},
+                                   {"DISPLAY", ""},
+                                   {"WAYLAND_DISPLAY", ""},
+                                   {"XDG_SESSION_TYPE", "tty"}});
+    EXPECT_NE(status.out.find("后台：后台组件未找到"), std::string::npos);
+    EXPECT_NE(status.out.find("loginctl enable-linger"), std::string::npos);
+}
+
+// Over the private user manager: enabled, running, refusing a switch, stopped.
+TEST_F(PlovikTest, serviceRunsThroughTheUserManager) {
+    if (environmentValue("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
+        if (environmentValue("CI") == "true") FAIL() << "scripts/test must start a user manager";
+        GTEST_SKIP() << "no private systemd user manager";
+    }
+    ASSERT_EQ(plovik({"create", "后台站", "--at", at("station")}).status, 0);
+    ASSERT_EQ(run("/usr/bin/env",
+                  {"systemctl", "--user", "set-environment", "HOME=" + home->path().native(),
+                   "XDG_DATA_HOME=" + environmentValue("XDG_DATA_HOME")})
+                  .status,
+              0);
+    const Outcome enabled = plovik({"service", "enable"});
+    EXPECT_EQ(enabled.status, 0) << enabled.err;
+    EXPECT_TRUE(eventually(
+        [&] {
+            return plovik({"service", "status"}).out == "后台运行中\n";
+        },
+        std::chrono::seconds(30)));
+    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).out);
+    EXPECT_EQ(status["service"]["state"], "enabled");
+    EXPECT_EQ(status["heartbeat"]["fresh"], true);
+    EXPECT_EQ(plovik({"open", at("station")}).err, "请先停止当前工作站后台，再切换工作站。\n");
+    const Outcome disabled = plovik({"service", "disable"});
+    EXPECT_EQ(disabled.status, 0) << disabled.err;
+    EXPECT_EQ(disabled.out, "后台未启用\n");
+    run("/usr/bin/env", {"systemctl", "--user", "unset-environment", "HOME", "XDG_DATA_HOME"});
+}
