@@ -39,7 +39,7 @@ while IFS= read -r file; do
     [ -n "$id" ] || fail "$name has no build id"
     expected_symbols+=("/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug")
 done < <(find "$tree/package" -type f)
-[ "$programs" -eq 2 ] || fail "expected 2 programs, found $programs"
+[ "$programs" -eq 3 ] || fail "expected 3 programs, found $programs"
 found_symbols=$(cd "$tree/symbols" && find . -type f -name '*.debug' | sed 's|^\./|/|' | sort)
 diff <(printf '%s\n' "${expected_symbols[@]}" | sort) <(echo "$found_symbols") ||
     fail "$symbols does not hold the programs' symbols by build id (< expected, > found)"
