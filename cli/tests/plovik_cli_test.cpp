@@ -1,17 +1,13 @@
 // The installed plovik as a user runs it: a process in a temporary home, with the private keyring
 // and the private user manager that scripts/test starts.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
-#include <map>
 #include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
@@ -24,68 +20,12 @@ using namespace ostrak::testing;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
+using Outcome = Finished;
+using Environment = std::vector<std::string>;  // name=value changes
 
-using Environment = std::map<std::string, std::string>;
-
-// Runs the program with `input` on standard input and the test's environment changed by
-// `changes`, and collects both outputs.
 Outcome run(const std::string& program, const std::vector<std::string>& arguments,
             const std::string& input = {}, const Environment& changes = {}) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string assignment(*entry);
-        if (!changes.contains(assignment.substr(0, assignment.find('='))))
-            environment.push_back(assignment);
-    }
-    for (const auto& [name, value] : changes) environment.push_back(name + "=" + value);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(in[0], STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& assignment : environment) envp.push_back(assignment.data());
-        envp.push_back(nullptr);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (!input.empty() && ::write(in[1], input.data(), input.size()) < 0) ADD_FAILURE();
-    ::close(in[1]);
-    Outcome outcome;
-    pollfd ends[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* texts[2] = {&outcome.out, &outcome.err};
-    for (int open = 2; open > 0;) {
-        ::poll(ends, 2, -1);
-        for (int end = 0; end < 2; ++end) {
-            if (ends[end].fd < 0 || ends[end].revents == 0) continue;
-            char buffer[4096];
-            const ssize_t got = ::read(ends[end].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                texts[end]->append(buffer, static_cast<std::size_t>(got));
-                continue;
-            }
-            ::close(ends[end].fd);
-            ends[end].fd = -1;
-            --open;
-        }
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return runToEnd(program, arguments, std::chrono::seconds(120), input, environmentWith(changes));
 }
 
 std::size_t notesIn(const Path& root) {
@@ -171,22 +111,24 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
     for (const Step& step : steps) {
         if (step.keyring && !privateKeyring()) continue;
         const Outcome outcome = plovik(step.arguments, step.input);
-        SCOPED_TRACE(step.arguments.at(0) + " " + step.arguments.back() + "\n" + outcome.err);
+        SCOPED_TRACE(step.arguments.at(0) + " " + step.arguments.back() + "\n" +
+                     outcome.standardError);
         EXPECT_EQ(outcome.status, step.status);
-        EXPECT_NE(outcome.out.find(step.out), std::string::npos) << outcome.out;
-        EXPECT_NE(outcome.err.find(step.err), std::string::npos);
+        EXPECT_NE(outcome.standardOutput.find(step.out), std::string::npos)
+            << outcome.standardOutput;
+        EXPECT_NE(outcome.standardError.find(step.err), std::string::npos);
     }
     EXPECT_EQ(notesIn(root), 2u);
     EXPECT_EQ(modeOf(at("diagnostics.json")), 0600);
 
     // The documented JSON, parsed as a script would.
-    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).out);
+    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
     EXPECT_EQ(status["workstation"]["root"], root);
     EXPECT_EQ(status["workstation"]["name"], "新名字");
     EXPECT_EQ(status["workstation"]["keys"]["deepseek"], false);
     EXPECT_EQ(status["index"]["indexedDocuments"], 2);
     EXPECT_TRUE(status["heartbeat"].is_null());
-    const auto found = nlohmann::json::parse(plovik({"search", "LINUX", "--json"}).out);
+    const auto found = nlohmann::json::parse(plovik({"search", "LINUX", "--json"}).standardOutput);
     ASSERT_EQ(found["results"].size(), 1u);
     EXPECT_EQ(found["results"][0]["title"], "第一篇");
     EXPECT_EQ(found["results"][0]["preview"], "# 第一篇 # 第一篇 关于 Linux 的笔记。");
@@ -237,14 +179,16 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     for (const Refusal& refusal : refusals) {
         const Outcome outcome = plovik(refusal.arguments, refusal.input);
         SCOPED_TRACE((refusal.arguments.empty() ? "" : refusal.arguments.back()) + "\n" +
-                     outcome.err);
+                     outcome.standardError);
         EXPECT_EQ(outcome.status, refusal.status);
-        EXPECT_NE(outcome.err.find(refusal.err), std::string::npos);
-        EXPECT_EQ(outcome.out, "");
+        EXPECT_NE(outcome.standardError.find(refusal.err), std::string::npos);
+        EXPECT_EQ(outcome.standardOutput, "");
         // One line; a usage error adds how the command is used.
-        const auto lines = std::count(outcome.err.begin(), outcome.err.end(), '\n');
-        EXPECT_TRUE(refusal.status == 1 ? lines == 1
-                                        : outcome.err.find("\n用法：plovik ") != std::string::npos);
+        const auto lines =
+            std::count(outcome.standardError.begin(), outcome.standardError.end(), '\n');
+        EXPECT_TRUE(refusal.status == 1
+                        ? lines == 1
+                        : outcome.standardError.find("\n用法：plovik ") != std::string::npos);
         EXPECT_EQ(notesIn(root), 0u);
     }
     EXPECT_EQ(Installation::load().root(), root);  // still the same workstation
@@ -255,8 +199,8 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     if (!runningAsRoot()) {
         const Outcome outcome = plovik({"search", "x", "--json"});
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_EQ(outcome.err, "知识库目录无法读取。\n");
+        EXPECT_EQ(outcome.standardOutput, "");
+        EXPECT_EQ(outcome.standardError, "知识库目录无法读取。\n");
     }
     ::chmod(knowledge.c_str(), 0700);
 }
@@ -267,8 +211,8 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
     ASSERT_EQ(plovik({"create", "站", "--at", at("station")}).status, 0);
     const std::string runtime = at("run");
     std::filesystem::create_directories(runtime + "/systemd");
-    const Environment none{{"XDG_RUNTIME_DIR", runtime},
-                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + runtime + "/no-bus"}};
+    const Environment none{"XDG_RUNTIME_DIR=" + runtime,
+                           "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/no-bus"};
     // A socket that takes connections and never says a word.
     const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -281,17 +225,15 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
         const auto started = std::chrono::steady_clock::now();
         const Outcome outcome = plovik({"service", command}, {}, none);
         EXPECT_EQ(outcome.status, 1) << command;
-        EXPECT_EQ(outcome.err, "后台组件未找到\n") << command;
+        EXPECT_EQ(outcome.standardError, "后台组件未找到\n") << command;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     }
     ::close(silent);
-    const Outcome status = plovik({"status"}, {},
-                                  {{"XDG_RUNTIME_DIR", runtime},
-                                   {"DISPLAY", ""},
-                                   {"WAYLAND_DISPLAY", ""},
-                                   {"XDG_SESSION_TYPE", "tty"}});
-    EXPECT_NE(status.out.find("后台：后台组件未找到"), std::string::npos);
-    EXPECT_NE(status.out.find("loginctl enable-linger"), std::string::npos);
+    const Outcome status = plovik(
+        {"status"}, {},
+        {"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=tty"});
+    EXPECT_NE(status.standardOutput.find("后台：后台组件未找到"), std::string::npos);
+    EXPECT_NE(status.standardOutput.find("loginctl enable-linger"), std::string::npos);
 }
 
 // Over the private user manager: enabled, running, refusing a switch, stopped.
@@ -307,18 +249,19 @@ TEST_F(PlovikTest, serviceRunsThroughTheUserManager) {
                   .status,
               0);
     const Outcome enabled = plovik({"service", "enable"});
-    EXPECT_EQ(enabled.status, 0) << enabled.err;
+    EXPECT_EQ(enabled.status, 0) << enabled.standardError;
     EXPECT_TRUE(eventually(
         [&] {
-            return plovik({"service", "status"}).out == "后台运行中\n";
+            return plovik({"service", "status"}).standardOutput == "后台运行中\n";
         },
         std::chrono::seconds(30)));
-    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).out);
+    const auto status = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
     EXPECT_EQ(status["service"]["state"], "enabled");
     EXPECT_EQ(status["heartbeat"]["fresh"], true);
-    EXPECT_EQ(plovik({"open", at("station")}).err, "请先停止当前工作站后台，再切换工作站。\n");
+    EXPECT_EQ(plovik({"open", at("station")}).standardError,
+              "请先停止当前工作站后台，再切换工作站。\n");
     const Outcome disabled = plovik({"service", "disable"});
-    EXPECT_EQ(disabled.status, 0) << disabled.err;
-    EXPECT_EQ(disabled.out, "后台未启用\n");
+    EXPECT_EQ(disabled.status, 0) << disabled.standardError;
+    EXPECT_EQ(disabled.standardOutput, "后台未启用\n");
     run("/usr/bin/env", {"systemctl", "--user", "unset-environment", "HOME", "XDG_DATA_HOME"});
 }
