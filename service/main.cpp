@@ -117,7 +117,6 @@ int runUntilStopped(service::Agent& agent, const ServiceLock& lock, const sigset
 int main(int argc, char** argv) {
     // The first pass runs on this thread, the later ones on the timer's.
     allocator::useOneArena();
-    allocator::keepLargeBuffersOnTheHeap();
     const sigset_t stopSignals = blockStopSignals();
     // A write past the file-size limit then fails with EFBIG like any failed write (old file
     // intact, temporary removed) instead of killing the process.

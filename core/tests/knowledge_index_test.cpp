@@ -189,15 +189,31 @@ TEST_F(KnowledgeIndexTest, AnUnreadableOrForeignEntryKeepsThePreviousIndex) {
 
 TEST_F(KnowledgeIndexTest, LoadingRefusesBrokenIndexes) {
     EXPECT_MESSAGE(expected::unreadable, workspace.loadIndex());
-    for (const char* broken :
-         {"{", R"({"documents":[],"skipped":0})",
-          R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
-          R"({"documents":[],"skipped":"0","updatedAt":1})",
-          R"({"documents":[],"skipped":0.5,"updatedAt":1})",
-          R"({"documents":[],"skipped":0,"updatedAt":1} trailing)"}) {
+    for (
+        const char* broken :
+        {"{", R"({"documents":[],"skipped":0})",
+         R"({"documents":[{"title":"t","text":"x"}],"skipped":0,"updatedAt":1})",
+         R"({"documents":[],"skipped":"0","updatedAt":1})",
+         R"({"documents":[],"skipped":0.5,"updatedAt":1})",
+         R"({"documents":[],"skipped":0,"updatedAt":1} trailing)",
+         R"({"documents":[{"relativePath":"a","title":"t","text":"\ud800"}],"skipped":0,"updatedAt":1})",
+         R"({"documents":[{"relativePath":"a","title":"t","text":"\udc00x"}],"skipped":0,"updatedAt":1})",
+         R"({"documents":[{"relativePath":"a","title":"t","text":"\q"}],"skipped":0,"updatedAt":1})",
+         R"({"documents":[{"relativePath":"a","title":"t","text":"\u12"}],"skipped":0,"updatedAt":1})",
+         "{\"documents\":[{\"relativePath\":\"a\",\"title\":\"\x01\",\"text\":\"\"}],"
+         "\"skipped\":0,\"updatedAt\":1}"}) {
         writeFile(indexFile, broken);
         EXPECT_MESSAGE(expected::format, workspace.loadIndex()) << broken;
     }
+    // Escapes this program never writes read as any JSON parser reads them.
+    const std::string escaped =
+        R"({"updatedAt":1,"skipped":0,"documents":[{"relativePath":"a","title":"\"\\",)"
+        R"("text":"\ud83d\udc4d\b\f\t\r\/\u00e9\"end\\","extra":[1,{"x":null}]}]})";
+    writeFile(indexFile, escaped);
+    const auto loaded = workspace.loadIndex();
+    EXPECT_EQ(loaded.documents.at(0).title, "\"\\");
+    EXPECT_EQ(loaded.documents.at(0).text,
+              nlohmann::json::parse(escaped)["documents"][0]["text"].get<std::string>());
     // A count is read by the same rule as in every other stored file: a whole number however
     // it is written.
     writeFile(indexFile, R"({"documents":[],"skipped":2e0,"updatedAt":1})");

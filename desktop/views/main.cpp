@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "ostrak/allocator.hpp"
 #include "ostrak/installation.hpp"
 #include "ostrak/safe_files.hpp"
 #include "plovik_app.hpp"
@@ -126,8 +125,6 @@ void removeStaleTemporaries() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Every search reads the index anew.
-    ostrak::allocator::keepLargeBuffersOnTheHeap();
     answerCommandLine(argc, argv);
     if (!hasDisplay()) {
         std::fputs("OstrakDesktop: 没有可用的图形显示（DISPLAY 或 WAYLAND_DISPLAY 未设置）。\n",

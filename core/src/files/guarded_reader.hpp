@@ -22,6 +22,7 @@ public:
                   std::int64_t maximum);
 
     std::int64_t size() const noexcept { return m_size; }
+    int descriptor() const noexcept { return m_fd.get(); }
     // Up to `length` bytes into `buffer`; 0 at the end. A read failure is the platform's error.
     std::size_t read(char* buffer, std::size_t length);
     void finish() const;

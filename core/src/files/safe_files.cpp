@@ -216,19 +216,12 @@ Bytes readData(const Path& path, std::int64_t maximum) {
 }
 
 Bytes readAll(GuardedReader& reader) {
-    // The spare capacity lets a JSON parser read the buffer in place.
+    // Read through a small buffer and appended, so the result's pages are written once (not
+    // zeroed first); the spare capacity lets a JSON parser read the result in place.
     Bytes data;
     data.reserve(static_cast<std::size_t>(reader.size()) + 1 + 64);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == data.size()) {
-            data.resize(std::max(data.capacity() - 64, filled + 4096));
-        }
-        const std::size_t got = reader.read(data.data() + filled, data.size() - filled);
-        if (got == 0) break;
-        filled += got;
-    }
-    data.resize(filled);
+    char chunk[16384];
+    while (const std::size_t got = reader.read(chunk, sizeof chunk)) data.append(chunk, got);
     reader.finish();
     return data;
 }

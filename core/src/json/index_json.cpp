@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "files/guarded_reader.hpp"
+#include "files/mapped_file.hpp"
 #include "files/streamed_write.hpp"
 #include "json/json_escape.hpp"
 #include "json/json_integers.hpp"
@@ -181,69 +182,188 @@ private:
     std::size_t m_discarded = 0;
 };
 
-std::string_view stringOf(simdjson::dom::element value) {
-    return value.get_string();
+// A count, under the same rule for integers as every other stored file.
+std::int64_t integerOf(simdjson::ondemand::value value) {
+    simdjson::ondemand::number number = value.get_number();
+    std::optional<std::int64_t> exact;
+    switch (number.get_number_type()) {
+        case simdjson::ondemand::number_type::signed_integer:
+            exact = json::exactInteger<std::int64_t>(number.get_int64());
+            break;
+        case simdjson::ondemand::number_type::unsigned_integer:
+            exact = json::exactInteger<std::int64_t>(number.get_uint64());
+            break;
+        case simdjson::ondemand::number_type::floating_point_number:
+            exact = json::exactInteger<std::int64_t>(number.get_double());
+            break;
+    }
+    if (!exact) throw DecodingError("count not an integer");
+    return *exact;
 }
 
-// A count, under the same rule for integers as every other stored file.
-std::int64_t integerOf(simdjson::dom::element value) {
-    std::optional<std::int64_t> number;
-    if (value.is_int64()) {
-        number = json::exactInteger<std::int64_t>(std::int64_t(value.get_int64()));
-    } else if (value.is_uint64()) {
-        number = json::exactInteger<std::int64_t>(std::uint64_t(value.get_uint64()));
-    } else if (value.is_double()) {
-        number = json::exactInteger<std::int64_t>(double(value.get_double()));
+unsigned hexQuad(const char* digits, const char* end) {
+    if (end - digits < 4) throw DecodingError("short \\u escape");
+    unsigned code = 0;
+    const auto parsed = std::from_chars(digits, digits + 4, code, 16);
+    if (parsed.ptr != digits + 4) throw DecodingError("bad \\u escape");
+    return code;
+}
+
+void appendUtf8(unsigned code, std::string& out) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
-    if (!number) throw DecodingError("count not an integer");
-    return *number;
+}
+
+// Replaces `out` with the JSON string whose raw text starts at `raw` (after its opening quote),
+// unescaped. The parser's first stage has checked the input's UTF-8 and that no control
+// character stands unescaped; the escapes are checked here. Runs of plain text are copied whole
+// (the parser's own unescaping would fill a buffer as large as the file, page by page).
+void unescapeInto(const char* raw, const char* end, std::string& out) {
+    out.clear();
+    const auto find = [&](const char* from, const char* to, char wanted) {
+        return static_cast<const char*>(
+            std::memchr(from, wanted, static_cast<std::size_t>(to - from)));
+    };
+    const char* quote = find(raw, end, '"');
+    for (;;) {
+        if (quote == nullptr) throw DecodingError("string not closed");
+        const char* backslash = find(raw, quote, '\\');
+        if (backslash == nullptr) {
+            out.append(raw, quote);
+            return;
+        }
+        out.append(raw, backslash);
+        const char escaped = backslash[1];
+        raw = backslash + 2;
+        switch (escaped) {
+            case '"':
+                out.push_back('"');
+                if (backslash + 1 == quote) quote = find(raw, end, '"');  // that one was escaped
+                break;
+            case '\\':
+                out.push_back('\\');
+                break;
+            case '/':
+                out.push_back('/');
+                break;
+            case 'b':
+                out.push_back('\b');
+                break;
+            case 'f':
+                out.push_back('\f');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
+            case 'u': {
+                unsigned code = hexQuad(raw, quote);
+                raw += 4;
+                if (code >= 0xDC00 && code <= 0xDFFF) throw DecodingError("lone low surrogate");
+                if (code >= 0xD800 && code <= 0xDBFF) {
+                    if (quote - raw < 6 || raw[0] != '\\' || raw[1] != 'u')
+                        throw DecodingError("lone high surrogate");
+                    const unsigned low = hexQuad(raw + 2, quote);
+                    if (low < 0xDC00 || low > 0xDFFF) throw DecodingError("bad surrogate pair");
+                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                    raw += 6;
+                }
+                appendUtf8(code, out);
+                break;
+            }
+            default:
+                throw DecodingError("bad escape");
+        }
+    }
 }
 
 struct DocumentView {
     std::string_view relativePath, title, text;
 };
 
-// Parses a stored index and hands each document, as views into the parser, to `visit` in
-// order; stops early (returning nothing) when visit returns false. Any format problem (not
-// JSON, a missing or mistyped member) throws; unknown members are ignored.
+// The bytes with the padding the parser reads past their end: in place when the buffer has it
+// (the guarded reader leaves it), else in `copy`.
+simdjson::padded_string_view padded(const Bytes& bytes, simdjson::padded_string& copy) {
+    if (bytes.capacity() >= bytes.size() + simdjson::SIMDJSON_PADDING) {
+        return simdjson::padded_string_view(bytes.data(), bytes.size(), bytes.capacity());
+    }
+    copy = simdjson::padded_string(bytes);
+    return copy;
+}
+
+// Parses a stored index and hands each document, as views of strings unescaped into buffers
+// reused from document to document, to `visit` in order; stops early (returning nothing) when
+// visit returns false. Any format problem (not JSON, a missing or mistyped member, anything
+// after the closing brace) throws; unknown members are skipped.
 template <class Visit>
-std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(const Bytes& bytes,
-                                                                  Visit&& visit) {
-    // The guarded reader leaves spare capacity, so the parser reads the bytes in place.
-    simdjson::dom::parser parser;
-    const simdjson::dom::object object = parser.parse(bytes).get_object();
+std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(
+    simdjson::padded_string_view input, Visit&& visit) {
+    simdjson::ondemand::parser parser;
+    simdjson::ondemand::document root = parser.iterate(input);
+    const char* end = input.data() + input.size();
     bool documents = false, skipped = false, updatedAt = false;
     std::pair<std::int64_t, Timestamp> counts;
-    for (const auto field : object) {
-        if (field.key == "documents") {
-            for (const auto element : field.value.get_array()) {
-                std::optional<std::string_view> path, title, text;
-                for (const auto member : element.get_object()) {
-                    if (member.key == "relativePath") path = stringOf(member.value);
-                    if (member.key == "title") title = stringOf(member.value);
-                    if (member.key == "text") text = stringOf(member.value);
+    std::string path, title, text;
+    for (auto field : root.get_object()) {
+        const std::string_view key = field.unescaped_key();
+        if (key == "documents") {
+            for (auto element : field.value().get_array()) {
+                bool hasPath = false, hasTitle = false, hasText = false;
+                for (auto member : element.get_object()) {
+                    const std::string_view name = member.unescaped_key();
+                    std::string* target = name == "relativePath" ? &path
+                                          : name == "title"      ? &title
+                                          : name == "text"       ? &text
+                                                                 : nullptr;
+                    if (target == nullptr) continue;
+                    const simdjson::ondemand::raw_json_string raw =
+                        member.value().get_raw_json_string();
+                    unescapeInto(raw.raw(), end, *target);
+                    (target == &path ? hasPath : target == &title ? hasTitle : hasText) = true;
                 }
-                if (!path || !title || !text) throw DecodingError("document member missing");
-                if (!visit(DocumentView{*path, *title, *text})) return std::nullopt;
+                if (!hasPath || !hasTitle || !hasText) {
+                    throw DecodingError("document member missing");
+                }
+                if (!visit(DocumentView{path, title, text})) return std::nullopt;
             }
             documents = true;
-        } else if (field.key == "skipped") {
-            counts.first = integerOf(field.value);
+        } else if (key == "skipped") {
+            counts.first = integerOf(field.value());
             skipped = true;
-        } else if (field.key == "updatedAt") {
-            counts.second = {field.value.get_double()};
+        } else if (key == "updatedAt") {
+            counts.second = {field.value().get_double()};
             updatedAt = true;
         }
+    }
+    if (root.current_location().error() != simdjson::OUT_OF_BOUNDS) {
+        throw DecodingError("content after the index");
     }
     if (!documents || !skipped || !updatedAt) throw DecodingError("index member missing");
     return counts;
 }
 
-}  // namespace
-
-KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
+// Each document of the stored index, copied out of the reused buffers.
+KnowledgeIndex decodeIndex(simdjson::padded_string_view input) {
     KnowledgeIndex index;
-    const auto counts = walkStoredIndex(bytes, [&](const DocumentView& document) {
+    const auto counts = walkStoredIndex(input, [&](const DocumentView& document) {
         index.documents.push_back({std::string(document.relativePath), std::string(document.title),
                                    std::string(document.text)});
         return true;
@@ -251,6 +371,18 @@ KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
     index.skipped = counts->first;
     index.updatedAt = counts->second;
     return index;
+}
+
+}  // namespace
+
+KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
+    simdjson::padded_string copy;
+    return decodeIndex(padded(bytes, copy));
+}
+
+KnowledgeIndex indexjson::decodeMapped(const files::MappedFile& file) {
+    return decodeIndex(
+        simdjson::padded_string_view(file.bytes().data(), file.bytes().size(), file.capacity()));
 }
 
 void indexjson::write(const KnowledgeIndex& index, const Path& file, std::int64_t maximum) {
@@ -281,7 +413,8 @@ std::size_t indexjson::storedSize(const IndexedDocument& document) {
 
 std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {
     std::int64_t count = 0;
-    walkStoredIndex(stored, [&](const DocumentView&) {
+    simdjson::padded_string copy;
+    walkStoredIndex(padded(stored, copy), [&](const DocumentView&) {
         ++count;
         return true;
     });
@@ -291,7 +424,8 @@ std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {
 std::optional<Timestamp> indexjson::storedTimeIfEquivalent(
     const Bytes& stored, const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
     std::size_t next = 0;
-    const auto counts = walkStoredIndex(stored, [&](const DocumentView& document) {
+    simdjson::padded_string copy;
+    const auto counts = walkStoredIndex(padded(stored, copy), [&](const DocumentView& document) {
         if (next == documents.size()) return false;
         const auto& expected = documents[next++];
         return document.relativePath == expected.relativePath && document.title == expected.title &&

@@ -5,6 +5,10 @@
 
 #include "ostrak/knowledge_index.hpp"
 
+namespace ostrak::files {
+class MappedFile;
+}
+
 // The stored form of the knowledge index, which can reach 16 MB of text and is read on every
 // service pass, so it is parsed in place (simdjson) rather than through a document tree.
 namespace ostrak::indexjson {
@@ -21,11 +25,15 @@ struct Comparison {
 Comparison compareStored(const Path& file, std::int64_t maximum,
                          const std::vector<IndexedDocument>& documents, std::int64_t skipped);
 
-// Whether a stored index in any layout: decodes `stored` (views only, nothing
-// copied) and compares. Throws when it is not a well-formed index.
+// Whether a stored index in any layout: decodes `stored` (into buffers reused from document
+// to document) and compares. Throws when it is not a well-formed index.
 std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 const std::vector<IndexedDocument>& documents,
                                                 std::int64_t skipped);
+
+// Decodes a stored index read through a mapping, in place. Throws when it is not a well-formed
+// index.
+KnowledgeIndex decodeMapped(const files::MappedFile& file);
 
 // Stores the index (replacing the file) in the form JsonCodec<KnowledgeIndex>::encode gives,
 // written through in pieces rather than built whole in memory first. An index longer than
@@ -37,7 +45,7 @@ void write(const KnowledgeIndex& index, const Path& file, std::int64_t maximum);
 std::size_t storedSize(const IndexedDocument& document);
 inline constexpr std::size_t storedFrame = 256;
 
-// How many documents a well-formed stored index holds (views only, nothing copied). Throws when
+// How many documents a well-formed stored index holds (nothing kept). Throws when
 // it is not a well-formed index.
 std::int64_t storedDocumentCount(const Bytes& stored);
 
