@@ -130,6 +130,16 @@ std::string agentStatusId(AgentStatus status) {
     return "notFound";
 }
 
+// The workstation the pointer names, when it opens.
+std::optional<Workspace> workstationInUse() {
+    if (!Installation::hasSavedWorkspace()) return std::nullopt;
+    try {
+        return Installation::load();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 Workspace openedWorkspace() {
@@ -239,16 +249,11 @@ void showStatus(const Arguments& arguments) {
 }
 
 void createStation(const Arguments& arguments) {
-    if (Installation::hasSavedWorkspace()) {
-        try {
-            const Workspace existing = Installation::load();
-            throw OstrakError("本机已有工作站，位于 " + existing.root().native() +
-                              "。要切换，请运行 plovik open 目录。");
-        } catch (const OstrakError& failure) {
-            if (std::string_view(failure.what()).starts_with("本机已有工作站")) throw;
-            // The pointer names a workstation that is gone or damaged: as the app does, a new
-            // one may be created.
-        }
+    // A pointer to a workstation that is gone or damaged does not stand in the way: as in the
+    // app, a new one may then be created.
+    if (const auto existing = workstationInUse()) {
+        throw OstrakError("本机已有工作站，位于 " + existing->root().native() +
+                          "。要切换，请运行 plovik open 目录。");
     }
     const auto at = arguments.value("--at");
     const Path location = at ? absolutePath(*at) : actions::defaultLocation();
