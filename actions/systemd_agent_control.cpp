@@ -7,7 +7,6 @@
 #include <QDBusPendingReply>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QUuid>
@@ -270,7 +269,7 @@ void SystemdAgentControl::openSettings() {
     const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::ConfigLocation))
                                .filePath(QStringLiteral("systemd/user"));
     QDir().mkpath(folder);
-    QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
+    if (showFolder) showFolder(folder);
 }
 
 }  // namespace plovik

@@ -47,7 +47,11 @@ public:
     AgentStatus currentStatus();
     void registerAgent(std::function<void(std::optional<QString> failure)> done) override;
     void unregisterAgent(std::function<void(bool succeeded)> done) override;
+    // Creates the user's unit folder and shows it through `showFolder` (the desktop's opener,
+    // set by the app; a program without a window leaves it empty).
     void openSettings() override;
+
+    std::function<void(const QString& folder)> showFolder;
 
 private slots:
     // Manager.JobRemoved(u id, o job, s unit, s result).

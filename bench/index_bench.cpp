@@ -215,7 +215,9 @@ std::pair<double, double> commandLineSearch(const fs::path& scratch, ostrak::Wor
         environment + OSTRAK_PLOVIK " open '" + workspace.root().native() + "' >/dev/null 2>&1";
     if (std::system(open.c_str()) != 0) std::fprintf(stderr, "plovik open failed\n");
     const std::string search = environment + OSTRAK_PLOVIK " search zzqqxxmissing >/dev/null";
-    const double process = millisecondsOf([&] { (void)!std::system(search.c_str()); });
+    int failures = 0;
+    const double process = millisecondsOf([&] { failures += std::system(search.c_str()) != 0; });
+    if (failures > 0) std::fprintf(stderr, "plovik search failed %d times\n", failures);
     const double library =
         millisecondsOf([&] { workspace.rebuildIndex().search("zzqqxxmissing"); });
     return {process, library};

@@ -127,8 +127,10 @@ int finished() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
     const std::vector<std::string> words(argv + 1, argv + argc);
+    // Qt sees no argument of ours: it would take some for itself ("-qmljsdebugger=…").
+    int qtArgumentCount = 1;
+    QCoreApplication application(qtArgumentCount, argv);
     if (words.empty()) return usageError("缺少命令。", {});
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printHelp();

@@ -29,7 +29,8 @@ int widthOf(char32_t c) {
                       (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
                       (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
                       (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-                      (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+                      (c >= 0x1F680 && c <= 0x1F6FF) || (c >= 0x1F900 && c <= 0x1FAFF) ||
+                      (c >= 0x20000 && c <= 0x3FFFD);
     return wide ? 2 : 1;
 }
 
@@ -50,12 +51,19 @@ std::optional<std::string> readSecretFromTerminal(std::string_view prompt) {
     struct termios quiet = savedSettings;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, restoreAndDie);
+    // Stopped (Ctrl+Z) with echo off, the shell would restore the terminal, and on "fg" the rest
+    // of the key would show: a stop waits until the key is read and echo is back.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int signal : {SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&stops, signal);
+    ::sigprocmask(SIG_BLOCK, &stops, &before);
     echoOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     std::string line;
     const bool read = static_cast<bool>(std::getline(std::cin, line));
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedSettings);
     echoOff = 0;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
     std::cerr << '\n';
     if (!read || line.empty()) return std::nullopt;
@@ -97,26 +105,49 @@ std::string fitted(std::string_view text, int width) {
     return QString::fromUcs4(kept.data(), std::ssize(kept)).toStdString() + "…";
 }
 
-std::string oneLine(std::string_view text) {
-    std::string line;
-    line.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool blank = byte < 0x20 || byte == 0x7F || byte == ' ';
-        if (!blank) {
-            line.push_back(c);
-        } else if (!line.empty() && line.back() != ' ') {
-            line.push_back(' ');
+namespace {
+
+// The length of a control at `at`: a C0 control or DEL (one byte), a C1 control (U+0080–U+009F)
+// or a bidirectional control (U+202A–U+202E, U+2066–U+2069), which can reorder what a terminal
+// shows; 0 for anything else.
+std::size_t controlAt(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) {
+        return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
+    };
+    if (byte(at) < 0x20 || byte(at) == 0x7F) return 1;
+    if (byte(at) == 0xC2 && byte(at + 1) >= 0x80 && byte(at + 1) <= 0x9F) return 2;
+    if (byte(at) == 0xE2 && byte(at + 1) == 0x80 && byte(at + 2) >= 0xAA && byte(at + 2) <= 0xAE)
+        return 3;
+    if (byte(at) == 0xE2 && byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9)
+        return 3;
+    return 0;
+}
+
+// `text` with each control replaced by `replacement`.
+std::string replacingControls(std::string_view text, char replacement) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (const std::size_t length = controlAt(text, at)) {
+            out.push_back(replacement);
+            at += length;
+        } else {
+            out.push_back(text[at++]);
         }
     }
-    // C1 controls (U+0080–U+009F, "\xC2\x80"–"\xC2\x9F") can also start escape sequences.
-    for (std::size_t at = line.find('\xC2'); at != std::string::npos; at = line.find('\xC2', at)) {
-        const auto next = at + 1 < line.size() ? static_cast<unsigned char>(line[at + 1]) : 0;
-        if (next >= 0x80 && next <= 0x9F) {
-            line.replace(at, 2, " ");
-        } else {
-            ++at;
-        }
+    return out;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+    return replacingControls(text, '?');
+}
+
+std::string oneLine(std::string_view text) {
+    std::string line;
+    for (const char c : replacingControls(text, ' ')) {
+        if (c != ' ' || (!line.empty() && line.back() != ' ')) line.push_back(c);
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     return line;

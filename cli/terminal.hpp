@@ -19,9 +19,13 @@ bool colours();
 // something was cut.
 std::string fitted(std::string_view text, int width);
 
-// One line of text for a terminal or a script: control characters (escape sequences among them)
-// and line breaks become spaces, runs of spaces one.
+// One line of text for a terminal or a script: control characters (escape sequences among them),
+// line breaks and the controls that reorder bidirectional text become spaces, runs of spaces one.
 std::string oneLine(std::string_view text);
+
+// Text for one field of a line, changed as little as possible: control characters (tabs, line
+// breaks and escape sequences among them) become "?", nothing else changes.
+std::string printable(std::string_view text);
 
 // Reads a secret: from the terminal without echo (after `prompt` on standard error) when
 // standard input is one, else everything standard input holds. Nothing when nothing came.

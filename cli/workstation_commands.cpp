@@ -54,10 +54,11 @@ std::string readBody(const std::optional<std::string>& file) {
     }
     if (file) ::close(descriptor);
     if (readError != 0) throw OstrakError("无法读取" + source + "：" + std::strerror(readError));
-    if (body.size() >= bodyReadLimit) return body;  // over the limit: the core refuses it
+    if (body.size() >= bodyReadLimit) return body;           // over the limit: the core refuses it
+    if (body.starts_with("\xEF\xBB\xBF")) body.erase(0, 3);  // a byte-order mark is no text
+    if (body.find('\0') != std::string::npos) throw OstrakError(source + "含有空字符，不是文本。");
     // Decoding replaces every malformed sequence, so only valid UTF-8 comes back unchanged.
-    if (QString::fromUtf8(body.data(), std::ssize(body)).toStdString() != body ||
-        body.find('\0') != std::string::npos) {
+    if (QString::fromUtf8(body.data(), std::ssize(body)).toStdString() != body) {
         throw OstrakError(source + "不是 UTF-8 文本。");
     }
     return body;
@@ -83,8 +84,10 @@ void printHits(const Workspace& workspace, const std::vector<IndexedDocument>& h
     const bool bold = terminal::colours();
     for (const IndexedDocument& hit : hits) {
         const std::string title = terminal::oneLine(hit.title);
-        const std::string path = terminal::oneLine(workspace.documentURL(hit).native());
-        std::string line = title + "\t" + path + "\t" + previewOf(hit);
+        const std::string path = terminal::printable(workspace.documentURL(hit).native());
+        // Tabs for scripts; on a terminal, where a tab's width varies, two spaces.
+        const std::string gap = width ? "  " : "\t";
+        std::string line = title + gap + path + gap + previewOf(hit);
         if (width) line = terminal::fitted(line, *width);
         if (bold && line.starts_with(title))
             line = "\033[1m" + title + "\033[0m" + line.substr(title.size());
@@ -106,11 +109,11 @@ QJsonObject hitsAsJson(const Workspace& workspace, std::string_view query,
             {"skipped", static_cast<qint64>(index.skipped)}};
 }
 
-// Whether a usable key for the provider is in the keyring: none stored, a locked keyring or
-// none reachable all read as no.
+// Whether a key for the provider is in the keyring, looked up without unlocking it (no prompt
+// appears); no keyring reachable reads as no.
 bool hasKey(const Workspace& workspace, ModelProvider provider) {
     try {
-        return !ModelKeychain::read(workspace.configuration().id, provider).empty();
+        return ModelKeychain::isStored(workspace.configuration().id, provider);
     } catch (const std::exception&) {
         return false;
     }
@@ -150,6 +153,7 @@ Workspace openedWorkspace() {
 }
 
 Path absolutePath(std::string_view path) {
+    if (path.empty()) throw UsageError("路径不能为空。");
     return std::filesystem::absolute(Path(path)).lexically_normal();
 }
 
@@ -290,8 +294,13 @@ void addNote(const Arguments& arguments) {
     const std::string body = readBody(file);
     const Path note = workspace.writeNote(*title, body);
     printLine(note.native());
-    const KnowledgeIndex index = rebuildWithProgress(workspace);
-    tell(actions::savedNoteNotice(index, workspace.root(), note));
+    try {
+        const KnowledgeIndex index = rebuildWithProgress(workspace);
+        tell(actions::savedNoteNotice(index, workspace.root(), note));
+    } catch (const std::exception& failure) {
+        // The note is saved: the message says so, so that nobody saves it twice.
+        throw OstrakError("原稿已保存，但索引未能重建：" + std::string(failure.what()));
+    }
 }
 
 void searchNotes(const Arguments& arguments) {

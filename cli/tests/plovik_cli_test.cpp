@@ -80,7 +80,7 @@ struct Step {
 // The walk-through of the README and every action of the app, in order, on one workstation.
 TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
     const std::string root = at("station");
-    writeFile(at("first.md"), "# 第一篇\n关于 Linux 的笔记。\n");
+    writeFile(at("first.md"), "\xEF\xBB\xBF# 第一篇\n关于 Linux 的笔记。\n");  // a byte-order mark
     const std::vector<Step> steps{
         {{"--version"}, {}, 0, "plovik " + std::string(Workspace::version) + "\n", {}},
         {{"status"}, {}, 0, "尚未建立", {}},
@@ -170,6 +170,8 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"note", "add", "--title", "大", at("big.md")}, {}, 1, "不超过 256 KB"},
         {{"note", "add", "--title", "拉丁", at("latin1.md")}, {}, 1, "不是 UTF-8 文本。"},
         {{"note", "add", "--title", "空"}, {}, 1, "笔记内容不能为空"},
+        {{"note", "add", "--title", "零"}, std::string("a\0b", 3), 1, "含有空字符，不是文本。"},
+        {{"diagnostics", ""}, {}, 2, "路径不能为空。"},
         {{"rename", "a\x01z"}, {}, 1, expected::name},
         {{"create", "又一个", "--at", at("other")}, {}, 1, "本机已有工作站，位于 " + root},
         {{"open", at("full")}, {}, 1, {}},

@@ -34,6 +34,9 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider);
 std::string read(const Uuid& station, ModelProvider provider);
 // Succeeds when there is nothing to remove.
 void remove(const Uuid& station, ModelProvider provider);
+// Whether an item is stored, locked or not, found without unlocking anything or reading its
+// secret (so without a prompt). Throws when no Secret Service answers.
+bool isStored(const Uuid& station, ModelProvider provider);
 }  // namespace ModelKeychain
 
 // The outcome of a connection test.

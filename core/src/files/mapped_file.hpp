@@ -10,8 +10,10 @@ namespace ostrak::files {
 // The whole file of an opened guarded reader, mapped read-only in one step (the pages come from
 // the page cache, populated at once: nothing is copied, zeroed or faulted in page by page), with
 // at least `padding` readable zero bytes after its end, so a JSON parser reads it in place. The
-// mapping goes with the object. Its length is the reader's size (at most its maximum); the files
-// it serves are replaced by rename, never rewritten in place.
+// mapping goes with the object. Its length is the reader's size (at most its maximum). The files
+// it serves are replaced by rename, never rewritten in place: only their owner truncating one
+// while it is mapped could end the process (SIGBUS). Throws OstrakError where the file system
+// cannot map the file.
 class MappedFile {
 public:
     static constexpr std::size_t padding = 64;

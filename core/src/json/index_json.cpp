@@ -299,6 +299,34 @@ struct DocumentView {
     std::string_view relativePath, title, text;
 };
 
+// Reads a value no one asked for through to its end, so that it is checked as JSON: the
+// on-demand parser would skip it by its brackets alone.
+void checkUnread(simdjson::ondemand::value value) {
+    switch (value.type()) {
+        case simdjson::ondemand::json_type::object:
+            for (auto field : value.get_object()) {
+                (void)field.unescaped_key().value();
+                checkUnread(field.value());
+            }
+            break;
+        case simdjson::ondemand::json_type::array:
+            for (auto element : value.get_array()) checkUnread(element.value());
+            break;
+        case simdjson::ondemand::json_type::string:
+            (void)value.get_string().value();
+            break;
+        case simdjson::ondemand::json_type::number:
+            (void)value.get_number().value();
+            break;
+        case simdjson::ondemand::json_type::boolean:
+            (void)value.get_bool().value();
+            break;
+        case simdjson::ondemand::json_type::null:
+            if (!value.is_null()) throw DecodingError("not null");
+            break;
+    }
+}
+
 // The bytes with the padding the parser reads past their end: in place when the buffer has it
 // (the guarded reader leaves it), else in `copy`.
 simdjson::padded_string_view padded(const Bytes& bytes, simdjson::padded_string& copy) {
@@ -312,7 +340,7 @@ simdjson::padded_string_view padded(const Bytes& bytes, simdjson::padded_string&
 // Parses a stored index and hands each document, as views of strings unescaped into buffers
 // reused from document to document, to `visit` in order; stops early (returning nothing) when
 // visit returns false. Any format problem (not JSON, a missing or mistyped member, anything
-// after the closing brace) throws; unknown members are skipped.
+// after the closing brace) throws; unknown members are checked and ignored.
 template <class Visit>
 std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(
     simdjson::padded_string_view input, Visit&& visit) {
@@ -333,7 +361,10 @@ std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(
                                           : name == "title"      ? &title
                                           : name == "text"       ? &text
                                                                  : nullptr;
-                    if (target == nullptr) continue;
+                    if (target == nullptr) {
+                        checkUnread(member.value());
+                        continue;
+                    }
                     const simdjson::ondemand::raw_json_string raw =
                         member.value().get_raw_json_string();
                     unescapeInto(raw.raw(), end, *target);
@@ -351,6 +382,8 @@ std::optional<std::pair<std::int64_t, Timestamp>> walkStoredIndex(
         } else if (key == "updatedAt") {
             counts.second = {field.value().get_double()};
             updatedAt = true;
+        } else {
+            checkUnread(field.value());
         }
     }
     if (root.current_location().error() != simdjson::OUT_OF_BOUNDS) {

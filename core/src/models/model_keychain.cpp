@@ -96,10 +96,13 @@ Object<SecretService> connect() {
 
 // Every matching item; locked ones are unlocked through the keyring's prompt on the way (those
 // whose prompt was dismissed stay locked).
-Items search(SecretService* service, GHashTable* attributes, bool loadSecrets, bool& failed) {
+enum class Reach { lookOnly, unlock, unlockAndLoadSecrets };
+
+Items search(SecretService* service, GHashTable* attributes, Reach reach, bool& failed) {
     Failure failure;
     const auto flags = static_cast<SecretSearchFlags>(
-        SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | (loadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
+        SECRET_SEARCH_ALL | (reach != Reach::lookOnly ? SECRET_SEARCH_UNLOCK : 0) |
+        (reach == Reach::unlockAndLoadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
     GList* found =
         secret_service_search_sync(service, schema(), attributes, flags, nullptr, failure.out());
     failed = static_cast<bool>(failure);
@@ -153,7 +156,7 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const auto service = connect();
     const auto attributes = attributesFor(station, provider);
     bool searchFailed = false;
-    const Items existing = search(service.get(), attributes.get(), false, searchFailed);
+    const Items existing = search(service.get(), attributes.get(), Reach::unlock, searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
     if (searchFailed || anyLocked(existing) || !readyDefaultCollection(service.get())) {
@@ -176,7 +179,8 @@ std::string read(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
     const auto attributes = attributesFor(station, provider);
     bool failed = false;
-    const Items items = search(service.get(), attributes.get(), true, failed);
+    const Items items =
+        search(service.get(), attributes.get(), Reach::unlockAndLoadSecrets, failed);
     if (failed) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         const Value secret(secret_item_get_secret(static_cast<SecretItem*>(entry->data)));
@@ -190,11 +194,19 @@ std::string read(const Uuid& station, ModelProvider provider) {
     throw OstrakError(readRefused);
 }
 
+bool isStored(const Uuid& station, ModelProvider provider) {
+    const auto service = connect();
+    bool failed = false;
+    const Items items =
+        search(service.get(), attributesFor(station, provider).get(), Reach::lookOnly, failed);
+    return !failed && items.get() != nullptr;
+}
+
 void remove(const Uuid& station, ModelProvider provider) {
     const auto service = connect();
     bool failed = false;
     const Items items =
-        search(service.get(), attributesFor(station, provider).get(), false, failed);
+        search(service.get(), attributesFor(station, provider).get(), Reach::unlock, failed);
     // The Secret Service skips a locked item without an error when asked to clear: refuse
     // rather than report a key removed that is still stored.
     if (failed || anyLocked(items)) throw OstrakError(removeRefused);

@@ -346,12 +346,18 @@ KnowledgeIndex Workspace::rebuildIndex() const {
 }
 
 // Mapped rather than read: a 16 MB buffer read into afresh on every load costs its pages to be
-// zeroed and faulted in each time, unless the process's allocator happens to keep them.
+// zeroed and faulted in each time, unless the process's allocator happens to keep them. Read
+// after all where the file system cannot map it.
 KnowledgeIndex Workspace::loadIndex() const {
-    const SafeFiles::GuardedReader reader(indexFile(*this), indexReadLimit);
-    const files::MappedFile mapped(reader);
+    SafeFiles::GuardedReader reader(indexFile(*this), indexReadLimit);
+    std::unique_ptr<files::MappedFile> mapped;
     try {
-        return indexjson::decodeMapped(mapped);
+        mapped = std::make_unique<files::MappedFile>(reader);
+    } catch (const OstrakError&) {
+    }
+    const Bytes read = mapped ? Bytes() : SafeFiles::readAll(reader);
+    try {
+        return mapped ? indexjson::decodeMapped(*mapped) : JsonCodec<KnowledgeIndex>::decode(read);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {

@@ -96,8 +96,11 @@ private:
 
 PlatformServices PlatformServices::system() {
     PlatformServices services;
-    services.agent =
-        std::make_unique<SystemdAgentControl>(SystemdAgentControl::installedUnitFile());
+    auto agent = std::make_unique<SystemdAgentControl>(SystemdAgentControl::installedUnitFile());
+    agent->showFolder = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    services.agent = std::move(agent);
     services.dialogs = std::make_unique<QtFileDialogs>();
     services.opener = std::make_unique<DesktopOpener>();
     services.programPath = [] { return QCoreApplication::applicationFilePath(); };
