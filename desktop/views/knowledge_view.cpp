@@ -128,13 +128,18 @@ void KnowledgeView::save() {
     });
 }
 
+// The results are built in a list that is not yet shown and put on the page whole: a widget
+// added to a shown layout is shown later, one at a time, each time laying out every result
+// before it again (50 results held the window for half a second).
 void KnowledgeView::showResults() {
-    while (QLayoutItem* item = m_results->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    delete m_resultList;
+    m_resultList = new QWidget;
+    auto* list = new QVBoxLayout(m_resultList);
+    list->setContentsMargins(0, 0, 0, 0);
+    list->setSpacing(0);
     for (const auto& document : m_station.documents())
-        m_results->addWidget(resultEntry(m_station, document));
+        list->addWidget(resultEntry(m_station, document));
+    m_results->addWidget(m_resultList);
 }
 
 void KnowledgeView::sync() {

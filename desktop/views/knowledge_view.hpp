@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointer>
+
 #include "page.hpp"
 
 class QLineEdit;
@@ -30,6 +32,7 @@ private:
     QPushButton* m_search = nullptr;
     QProgressBar* m_activity = nullptr;
     QVBoxLayout* m_results = nullptr;
+    QPointer<QWidget> m_resultList;  // the results shown, rebuilt whole for each search
 };
 
 }  // namespace plovik
