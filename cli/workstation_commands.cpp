@@ -168,8 +168,14 @@ void tell(std::string_view text) {
 
 void showStatus(const Arguments& arguments) {
     const Path pointer = Installation::supportDirectory() / "installation.json";
-    const std::optional<Workspace> workspace =
-        Installation::hasSavedWorkspace() ? std::optional(Installation::load()) : std::nullopt;
+    std::optional<Workspace> workspace;
+    try {
+        if (Installation::hasSavedWorkspace()) workspace = Installation::load();
+    } catch (const std::exception&) {
+        // The refusal follows; plain output first says which pointer could not be followed.
+        if (!arguments.has("--json")) printLine("指针：" + pointer.native());
+        throw;
+    }
     const auto heartbeat = workspace ? actions::currentHeartbeat(*workspace) : std::nullopt;
     const bool running = actions::isRunning(heartbeat);
     const AgentStatus agent = askAgent();
@@ -271,6 +277,13 @@ void createStation(const Arguments& arguments) {
 void openStation(const Arguments& arguments) {
     const AgentStatus agent = askAgent();
     if (agent == AgentStatus::enabled || agent == AgentStatus::requiresApproval) {
+        throw OstrakError(actions::text::stopBeforeSwitching);
+    }
+    // Without an answer from the manager (su, cron, no runtime folder), the current workstation's
+    // heartbeat still tells whether its service runs.
+    if (const auto current = workstationInUse();
+        agent == AgentStatus::notFound && current &&
+        actions::isRunning(actions::currentHeartbeat(*current))) {
         throw OstrakError(actions::text::stopBeforeSwitching);
     }
     const Workspace chosen = actions::openExisting(absolutePath(arguments.words.at(0)));

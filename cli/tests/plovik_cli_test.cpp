@@ -195,6 +195,16 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     }
     EXPECT_EQ(Installation::load().root(), root);  // still the same workstation
 
+    // With no manager to ask, a running service of the current workstation keeps it current.
+    const Workspace current = Installation::load();
+    current.saveHeartbeat({current.configuration().id, Timestamp::now(), ::getpid(), 0, 0, {}});
+    Workspace::create(m_data / "idle", "空闲");
+    const Environment noManager{"XDG_RUNTIME_DIR=" + at("no-run"),
+                                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + at("no-bus")};
+    EXPECT_EQ(plovik({"open", at("idle")}, {}, noManager).standardError,
+              "请先停止当前工作站后台，再切换工作站。\n");
+    current.saveHeartbeat({current.configuration().id, Timestamp{1}, 0, 0, 0, {}});
+
     // A search that cannot rebuild prints nothing half on standard output, JSON or not.
     const Path knowledge = Installation::load().knowledgeURL();
     ::chmod(knowledge.c_str(), 0);
