@@ -103,6 +103,14 @@ void SystemdAgentControl::failPendingJobs() {
 void SystemdAgentControl::call(const QString& method, const QVariantList& arguments, Reply then,
                                std::chrono::milliseconds timeout) {
     QDBusConnection connection = manager();
+    if (!connection.isConnected()) {
+        // No bus and no manager's socket: a call would never be answered. The answer is the
+        // failure, on the event loop as any other answer.
+        const QDBusMessage failure = QDBusMessage::createError(
+            QDBusError::Disconnected, QStringLiteral("the user manager cannot be reached"));
+        QTimer::singleShot(0, this, [then = std::move(then), failure] { then(failure); });
+        return;
+    }
     QDBusMessage message = QDBusMessage::createMethodCall(m_peer ? QString() : managerService,
                                                           managerPath, managerInterface, method);
     message.setArguments(arguments);

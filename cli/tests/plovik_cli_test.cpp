@@ -201,8 +201,9 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     Workspace::create(m_data / "idle", "空闲");
     const Environment noManager{"XDG_RUNTIME_DIR=" + at("no-run"),
                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=" + at("no-bus")};
-    EXPECT_EQ(plovik({"open", at("idle")}, {}, noManager).standardError,
-              "请先停止当前工作站后台，再切换工作站。\n");
+    const Outcome refused = plovik({"open", at("idle")}, {}, noManager);
+    EXPECT_EQ(refused.standardError, "请先停止当前工作站后台，再切换工作站。\n")
+        << refused.status << refused.standardOutput;
     current.saveHeartbeat({current.configuration().id, Timestamp{1}, 0, 0, 0, {}});
 
     // A search that cannot rebuild prints nothing half on standard output, JSON or not.
@@ -233,12 +234,16 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(silent, 16), 0);
-    for (const auto& command : {"enable", "disable", "status"}) {
-        const auto started = std::chrono::steady_clock::now();
-        const Outcome outcome = plovik({"service", command}, {}, none);
-        EXPECT_EQ(outcome.status, 1) << command;
-        EXPECT_EQ(outcome.standardError, "后台组件未找到\n") << command;
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    // A silent manager's socket, and no runtime folder and no bus at all.
+    const Environment nothing{"XDG_RUNTIME_DIR=" + runtime + "/missing", none[1]};
+    for (const Environment& environment : {none, nothing}) {
+        for (const auto& command : {"enable", "disable", "status"}) {
+            const auto started = std::chrono::steady_clock::now();
+            const Outcome outcome = plovik({"service", command}, {}, environment);
+            EXPECT_EQ(outcome.status, 1) << command << environment[0];
+            EXPECT_EQ(outcome.standardError, "后台组件未找到\n") << command << environment[0];
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        }
     }
     ::close(silent);
     const Outcome status = plovik(
