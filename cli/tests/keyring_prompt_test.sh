@@ -66,7 +66,7 @@ save_answering() {
     saver=$!
     timeout 30 xdotool search --sync --onlyvisible --class gcr-prompter >/dev/null ||
         fail "no prompt appeared"
-    sleep 1  # the prompt maps its fields and takes the keyboard
+    sleep 2  # the prompt maps its fields and takes the keyboard
     while [ $# -gt 0 ]; do
         case $1 in
             type) xdotool type --delay 20 "$2" ;;

@@ -29,7 +29,7 @@ KNOWN_ROLES = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY,
 failures = []
 
 
-focus = {"now": None}
+focus = {"now": None, "count": 0}
 announced = []
 
 
@@ -43,14 +43,21 @@ def pump(seconds):
         time.sleep(0.02)
 
 
-def key(name):
+def key(name, moves_focus=True):
+    """Presses a key; waits for the focus to move (a slow machine may take a while), else a
+    moment for what it does."""
+    before = focus["count"]
     subprocess.run(["xdotool", "key", name], check=True)
-    pump(0.4)
+    deadline = time.time() + (5 if moves_focus else 0.5)
+    while time.time() < deadline and not (moves_focus and focus["count"] > before):
+        pump(0.05)
+    pump(0.1)
 
 
 def on_focus(event):
     if event.detail1:
         focus["now"] = event.source
+        focus["count"] += 1
 
 
 def on_name(event):
@@ -153,7 +160,7 @@ def main():
         if page == 0:
             # Enter in the first field creates the workstation; the notice says so.
             key("Tab")
-            key("Return")
+            key("Return", moves_focus=False)
             deadline = time.time() + 10
             while not announced and time.time() < deadline:
                 pump(0.1)
