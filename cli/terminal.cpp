@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <system_error>
 
 namespace plovik::cli::terminal {
 
@@ -153,15 +154,27 @@ std::string oneLine(std::string_view text) {
     return line;
 }
 
+std::string readAtMost(int descriptor, std::size_t limit) {
+    std::string all;
+    char buffer[65536];
+    while (all.size() <= limit) {
+        const ssize_t got =
+            ::read(descriptor, buffer, std::min(sizeof buffer, limit + 1 - all.size()));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw std::system_error(errno, std::generic_category());
+        if (got == 0) break;
+        all.append(buffer, static_cast<std::size_t>(got));
+    }
+    return all;
+}
+
 std::optional<std::string> readSecret(std::string_view prompt) {
     if (isTerminal(STDIN_FILENO)) return readSecretFromTerminal(prompt);
     std::string all;
-    char buffer[4096];
-    while (all.size() <= secretLimit) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        all.append(buffer, static_cast<std::size_t>(got));
+    try {
+        all = readAtMost(STDIN_FILENO, secretLimit);
+    } catch (const std::system_error&) {
+        return std::nullopt;  // unreadable input is no key
     }
     while (!all.empty() && (all.back() == '\n' || all.back() == '\r')) all.pop_back();
     if (all.empty()) return std::nullopt;

@@ -27,6 +27,10 @@ std::string oneLine(std::string_view text);
 // breaks and escape sequences among them) become "?", nothing else changes.
 std::string printable(std::string_view text);
 
+// Everything the descriptor gives, up to `limit` bytes and one more (so a caller can tell that
+// there was more). Throws std::system_error when reading fails.
+std::string readAtMost(int descriptor, std::size_t limit);
+
 // Reads a secret: from the terminal without echo (after `prompt` on standard error) when
 // standard input is one, else everything standard input holds. Nothing when nothing came.
 std::optional<std::string> readSecret(std::string_view prompt);

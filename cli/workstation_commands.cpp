@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "commands.hpp"
 #include "lingering.hpp"
@@ -24,8 +25,8 @@ using namespace ostrak;
 
 namespace {
 
-constexpr std::size_t bodyReadLimit = 262145;  // one byte over the note limit, for its refusal
-constexpr int previewLength = 200;             // graphemes, as the app's result list shows
+constexpr std::size_t noteLimit = 262144;  // bytes; one more is read, for the core's refusal
+constexpr int previewLength = 200;         // graphemes, as the app's result list shows
 
 QString qt(std::string_view text) {
     return QString::fromUtf8(text.data(), std::ssize(text));
@@ -38,23 +39,20 @@ void printJson(const QJsonObject& object) {
 // Reads the note's body: the file, or standard input. Unreadable or not UTF-8 is refused
 // before anything is written.
 std::string readBody(const std::optional<std::string>& file) {
-    std::string body;
-    char buffer[65536];
     const int descriptor = file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     const std::string source = file ? "“" + *file + "”" : "标准输入";
     if (descriptor < 0) throw OstrakError("无法读取" + source + "：" + std::strerror(errno));
     if (!file && terminal::isTerminal(STDIN_FILENO)) tell("请输入正文，以 Ctrl+D 结束：");
+    std::string body;
     int readError = 0;
-    while (body.size() < bodyReadLimit) {
-        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) readError = errno;
-        if (got <= 0) break;
-        body.append(buffer, static_cast<std::size_t>(got));
+    try {
+        body = terminal::readAtMost(descriptor, noteLimit);
+    } catch (const std::system_error& failure) {
+        readError = failure.code().value();
     }
     if (file) ::close(descriptor);
     if (readError != 0) throw OstrakError("无法读取" + source + "：" + std::strerror(readError));
-    if (body.size() >= bodyReadLimit) return body;           // over the limit: the core refuses it
+    if (body.size() > noteLimit) return body;                // over the limit: the core refuses it
     if (body.starts_with("\xEF\xBB\xBF")) body.erase(0, 3);  // a byte-order mark is no text
     if (body.find('\0') != std::string::npos) throw OstrakError(source + "含有空字符，不是文本。");
     // Decoding replaces every malformed sequence, so only valid UTF-8 comes back unchanged.

@@ -248,50 +248,26 @@ void unescapeInto(const char* raw, const char* end, std::string& out) {
         out.append(raw, backslash);
         const char escaped = backslash[1];
         raw = backslash + 2;
-        switch (escaped) {
-            case '"':
-                out.push_back('"');
-                if (backslash + 1 == quote) quote = find(raw, end, '"');  // that one was escaped
-                break;
-            case '\\':
-                out.push_back('\\');
-                break;
-            case '/':
-                out.push_back('/');
-                break;
-            case 'b':
-                out.push_back('\b');
-                break;
-            case 'f':
-                out.push_back('\f');
-                break;
-            case 'n':
-                out.push_back('\n');
-                break;
-            case 'r':
-                out.push_back('\r');
-                break;
-            case 't':
-                out.push_back('\t');
-                break;
-            case 'u': {
-                unsigned code = hexQuad(raw, quote);
-                raw += 4;
-                if (code >= 0xDC00 && code <= 0xDFFF) throw DecodingError("lone low surrogate");
-                if (code >= 0xD800 && code <= 0xDBFF) {
-                    if (quote - raw < 6 || raw[0] != '\\' || raw[1] != 'u')
-                        throw DecodingError("lone high surrogate");
-                    const unsigned low = hexQuad(raw + 2, quote);
-                    if (low < 0xDC00 || low > 0xDFFF) throw DecodingError("bad surrogate pair");
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                    raw += 6;
-                }
-                appendUtf8(code, out);
-                break;
-            }
-            default:
-                throw DecodingError("bad escape");
+        // The single-letter escapes and what they stand for.
+        constexpr std::string_view letters = "\"\\/bfnrt", meanings = "\"\\/\b\f\n\r\t";
+        if (const auto simple = letters.find(escaped); simple != std::string_view::npos) {
+            out.push_back(meanings[simple]);
+            if (escaped == '"' && backslash + 1 == quote) quote = find(raw, end, '"');  // escaped
+            continue;
         }
+        if (escaped != 'u') throw DecodingError("bad escape");
+        unsigned code = hexQuad(raw, quote);
+        raw += 4;
+        if (code >= 0xDC00 && code <= 0xDFFF) throw DecodingError("lone low surrogate");
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (quote - raw < 6 || raw[0] != '\\' || raw[1] != 'u')
+                throw DecodingError("lone high surrogate");
+            const unsigned low = hexQuad(raw + 2, quote);
+            if (low < 0xDC00 || low > 0xDFFF) throw DecodingError("bad surrogate pair");
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            raw += 6;
+        }
+        appendUtf8(code, out);
     }
 }
 
