@@ -31,6 +31,14 @@ bool meansNoSuchUnit(const QString& errorName) {
            errorName == QStringLiteral("org.freedesktop.DBus.Error.FileNotFound");
 }
 
+// A reply or an error the manager sent, not one standing for its silence.
+bool isAnswer(const QDBusMessage& reply) {
+    return reply.type() == QDBusMessage::ReplyMessage ||
+           (reply.type() == QDBusMessage::ErrorMessage &&
+            reply.errorName() != QDBusError::errorString(QDBusError::NoReply) &&
+            reply.errorName() != QDBusError::errorString(QDBusError::Disconnected));
+}
+
 QString describe(const QDBusMessage& error) {
     return error.errorMessage().isEmpty() ? error.errorName() : error.errorMessage();
 }
@@ -75,6 +83,7 @@ QDBusConnection SystemdAgentControl::manager() {
             QStringLiteral("unix:path=") + privateSocket, m_connectionName);
         if (peer.isConnected()) {
             m_peer = true;
+            m_peerAnswered = false;
             peer.connect(QString(), managerPath, managerInterface, QStringLiteral("JobRemoved"),
                          this, SLOT(jobRemoved(QDBusMessage)));
             return peer;
@@ -93,6 +102,28 @@ QDBusConnection SystemdAgentControl::manager() {
         m_subscribed = true;
     }
     return bus;
+}
+
+// The manager (systemd 252's sd-bus) leaves a message unread when it came in the same read as
+// the end of the authentication ("BEGIN"), until more bytes arrive: a first call made while the
+// connection is still authenticating waits for its timeout and reads as "not found". A ping
+// sent after it is such bytes. Once the manager has answered, nothing more is needed.
+void SystemdAgentControl::nudgeUntilAnswered() {
+    if (!m_nudge) {
+        m_nudge = new QTimer(this);
+        m_nudge->setInterval(25);
+        connect(m_nudge, &QTimer::timeout, this, [this] {
+            if (!m_peer || m_peerAnswered) {
+                m_nudge->stop();
+                return;
+            }
+            QDBusConnection(m_connectionName)
+                .asyncCall(QDBusMessage::createMethodCall(
+                    QString(), managerPath, QStringLiteral("org.freedesktop.DBus.Peer"),
+                    QStringLiteral("Ping")));
+        });
+    }
+    if (!m_nudge->isActive()) m_nudge->start();
 }
 
 void SystemdAgentControl::failPendingJobs() {
@@ -118,10 +149,15 @@ void SystemdAgentControl::call(const QString& method, const QVariantList& argume
     message.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(
         connection.asyncCall(message, static_cast<int>(timeout.count())), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
-        then(watcher->reply());
-        watcher->deleteLater();
-    });
+    const bool onPeer = m_peer;
+    if (onPeer && !m_peerAnswered) nudgeUntilAnswered();
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, watcher, onPeer, then = std::move(then)] {
+                const QDBusMessage reply = watcher->reply();
+                if (onPeer && m_peer && isAnswer(reply)) m_peerAnswered = true;
+                then(reply);
+                watcher->deleteLater();
+            });
 }
 
 AgentStatus SystemdAgentControl::status() {

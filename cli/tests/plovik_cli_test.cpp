@@ -1,5 +1,6 @@
 // The installed plovik as a user runs it: a process in a temporary home, with the private keyring
 // and the private user manager that scripts/test starts.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "child_process.hpp"
 #include "ostrak/core.hpp"
@@ -34,6 +36,70 @@ std::size_t notesIn(const Path& root) {
         count += entry.path().extension() == ".md" ? 1 : 0;
     return count;
 }
+
+sockaddr_un socketAddress(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+int listeningSocket(const std::string& path) {
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = socketAddress(path);
+    if (::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listening, 16) != 0) {
+        ADD_FAILURE() << "cannot listen on " << path;
+    }
+    return listening;
+}
+
+// Passes the connections made to `path` on to the user manager's socket at `manager`, holding
+// each piece back a while: the manager's answers 50 ms, so that plovik's first call is sent
+// before the authentication has ended, and plovik's bytes 20 ms, so that this call reaches the
+// manager in one piece with the end of the authentication, as on a busy machine.
+class SlowPassage {
+public:
+    SlowPassage(const std::string& path, const std::string& manager)
+        : m_listening(listeningSocket(path)), m_thread([this, manager] { serve(manager); }) {}
+    ~SlowPassage() {
+        ::shutdown(m_listening, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listening);
+    }
+
+private:
+    void serve(const std::string& manager) {
+        for (;;) {
+            const int client = ::accept4(m_listening, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) return;
+            const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_un address = socketAddress(manager);
+            if (::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+                relay(client, server);
+            ::close(server);
+            ::close(client);
+        }
+    }
+
+    static void relay(int client, int server) {
+        pollfd ends[] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        char buffer[65536];
+        while (::poll(ends, 2, 10000) > 0) {
+            for (int from = 0; from < 2; ++from) {
+                if (ends[from].revents == 0) continue;
+                std::this_thread::sleep_for(std::chrono::milliseconds(from == 0 ? 20 : 50));
+                const ssize_t got = ::read(ends[from].fd, buffer, sizeof buffer);
+                if (got <= 0 ||
+                    ::write(ends[1 - from].fd, buffer, static_cast<std::size_t>(got)) != got)
+                    return;
+            }
+        }
+    }
+
+    int m_listening;
+    std::thread m_thread;
+};
 
 bool privateKeyring() {
     if (environmentValue("OSTRAK_TEST_PRIVATE_KEYRING") == "1") return true;
@@ -227,13 +293,7 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
     const Environment none{"XDG_RUNTIME_DIR=" + runtime,
                            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/no-bus"};
     // A socket that takes connections and never says a word.
-    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string socketPath = runtime + "/systemd/private";
-    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 16), 0);
+    const int silent = listeningSocket(runtime + "/systemd/private");
     // A silent manager's socket, and no runtime folder and no bus at all.
     const Environment nothing{"XDG_RUNTIME_DIR=" + runtime + "/missing", none[1]};
     for (const Environment& environment : {none, nothing}) {
@@ -280,5 +340,15 @@ TEST_F(PlovikTest, serviceRunsThroughTheUserManager) {
     const Outcome disabled = plovik({"service", "disable"});
     EXPECT_EQ(disabled.status, 0) << disabled.standardError;
     EXPECT_EQ(disabled.standardOutput, "后台未启用\n");
+    // The manager leaves a call that came with the end of the authentication unread until more
+    // bytes come; plovik's first question must still be answered.
+    const std::string slowRuntime = at("slow-run");
+    std::filesystem::create_directories(slowRuntime + "/systemd");
+    const SlowPassage passage(slowRuntime + "/systemd/private",
+                              environmentValue("XDG_RUNTIME_DIR") + "/systemd/private");
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const Outcome asked = plovik({"service", "status"}, {}, {"XDG_RUNTIME_DIR=" + slowRuntime});
+        EXPECT_EQ(asked.standardOutput + asked.standardError, "后台未启用\n") << attempt;
+    }
     run("/usr/bin/env", {"systemctl", "--user", "unset-environment", "HOME", "XDG_DATA_HOME"});
 }
