@@ -10,6 +10,7 @@
 //                                            knowledge base (for measuring the service)
 //   ostrak_index_bench --rebuild-once ROOT   (internal) open ROOT, rebuild once, print VmHWM
 //   ostrak_index_bench --measure-untuned ROOT   (internal) the rows without allocator settings
+//   ostrak_index_bench --search-once ROOT    (internal) open ROOT, rebuild and search once
 //
 // Every row is measured twice: "tuned" with the service's allocator setting (one arena), "untuned"
 // in a child that sets nothing, as a test, a tool or the command line uses the core.
@@ -203,9 +204,19 @@ std::pair<std::vector<Row>, long> measureUntuned(const char* self, const fs::pat
     return {rows, peak};
 }
 
+constexpr const char* missingWord = "zzqqxxmissing";
+
+struct SearchTimes {
+    double plovik;       // `plovik search`, a process
+    double coreProcess;  // a plain program linking the core, a process
+    double core;         // the core in this process
+};
+
 // `plovik search` for a missing word, process start included, in a home of its own whose
-// installation pointer names the workstation; against the core's rebuild and search.
-std::pair<double, double> commandLineSearch(const fs::path& scratch, ostrak::Workspace workspace) {
+// installation pointer names the workstation; against the core's rebuild and search, in a
+// process of its own (this program, started as a plain program would be) and in this one.
+SearchTimes commandLineSearch(const char* self, const fs::path& scratch,
+                              ostrak::Workspace workspace) {
     const fs::path home = scratch / "home";
     fs::create_directories(home);
     const std::string environment = "HOME='" + home.native() + "' XDG_DATA_HOME='" +
@@ -214,13 +225,17 @@ std::pair<double, double> commandLineSearch(const fs::path& scratch, ostrak::Wor
     const std::string open =
         environment + OSTRAK_PLOVIK " open '" + workspace.root().native() + "' >/dev/null 2>&1";
     if (std::system(open.c_str()) != 0) std::fprintf(stderr, "plovik open failed\n");
-    const std::string search = environment + OSTRAK_PLOVIK " search zzqqxxmissing >/dev/null";
+    const std::string search =
+        environment + OSTRAK_PLOVIK " search " + missingWord + " >/dev/null 2>&1";
+    const std::string plain =
+        std::string(self) + " --search-once '" + workspace.root().native() + "' >/dev/null";
     int failures = 0;
     const double process = millisecondsOf([&] { failures += std::system(search.c_str()) != 0; });
-    if (failures > 0) std::fprintf(stderr, "plovik search failed %d times\n", failures);
-    const double library =
-        millisecondsOf([&] { workspace.rebuildIndex().search("zzqqxxmissing"); });
-    return {process, library};
+    const double plainProcess =
+        millisecondsOf([&] { failures += std::system(plain.c_str()) != 0; });
+    if (failures > 0) std::fprintf(stderr, "a search process failed %d times\n", failures);
+    const double library = millisecondsOf([&] { workspace.rebuildIndex().search(missingWord); });
+    return {process, plainProcess, library};
 }
 
 void printTable(const std::vector<Row>& tuned, const std::vector<Row>& untuned) {
@@ -239,8 +254,12 @@ void printTable(const std::vector<Row>& tuned, const std::vector<Row>& untuned) 
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    if (mode != "--measure-untuned" && mode != "--rebuild-once-untuned") {
+    if (mode != "--measure-untuned" && mode != "--rebuild-once-untuned" &&
+        mode != "--search-once") {
         ostrak::allocator::useOneArena();  // the service's one setting
+    }
+    if (mode == "--search-once") {
+        return ostrak::Workspace::open(argv[2]).rebuildIndex().search(missingWord).empty() ? 0 : 1;
     }
     if (mode == "--rebuild-once" || mode == "--rebuild-once-untuned") {
         ostrak::Workspace::open(argv[2]).rebuildIndex();
@@ -272,7 +291,7 @@ int main(int argc, char** argv) {
 
     const std::vector<Row> rows = measure(scratch, workspace);
     const auto [untunedRows, untunedPeak] = measureUntuned(argv[0], workspace.root());
-    const auto [plovikSearch, coreSearch] = commandLineSearch(scratch, workspace);
+    const SearchTimes searches = commandLineSearch(argv[0], scratch, workspace);
     const long peak = childPeakKilobytes(argv[0], workspace.root());
     const long wideFolderPeak =
         hostilePeakKilobytes(argv[0], scratch, "wide", [](const fs::path& notes) {
@@ -304,9 +323,11 @@ int main(int argc, char** argv) {
     printTable(rows, untunedRows);
     std::printf(
         "\n| search a missing word, index rebuilt first | ms |\n|---|---:|\n"
-        "| the core: rebuildIndex().search() | %.1f |\n"
-        "| `plovik search`, a process (its start and the shell's included) | %.1f |\n",
-        coreSearch, plovikSearch);
+        "| the core: rebuildIndex().search(), in this process | %.1f |\n"
+        "| the same in a plain program linking the core, a process | %.1f |\n"
+        "| `plovik search`, a process | %.1f |\n"
+        "(a process: its start and the shell's included)\n",
+        searches.core, searches.coreProcess, searches.plovik);
     std::printf("\n| peak RSS of one pass (separate process) | MB | target |\n|---|---:|---:|\n");
     for (const auto& [name, kilobytes] :
          {std::pair{"unchanged rebuild of the knowledge base, tuned", peak},

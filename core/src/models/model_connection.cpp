@@ -2,11 +2,10 @@
 // through one libcurl easy handle per test. No redirects, no cookies, no cache, TLS verified,
 // 30 seconds without progress or 35 seconds in all; the body is read to 1 MiB + 1 byte at most
 // and the body of an error answer is never read.
-#include <curl/curl.h>
-
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "models/curl_functions.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/models.hpp"
 
@@ -46,14 +45,17 @@ std::string httpMessage(long status) {
 }
 
 struct EasyCleanup {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    const CurlFunctions* curl;
+    void operator()(CURL* handle) const { curl->curl_easy_cleanup(handle); }
 };
 struct ListCleanup {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    const CurlFunctions* curl;
+    void operator()(curl_slist* list) const { curl->curl_slist_free_all(list); }
 };
 
 // What the transfer collected: the body of a 200 answer, up to the cap.
 struct Reception {
+    const CurlFunctions* curl = nullptr;
     CURL* handle = nullptr;
     Bytes body;
     bool overLong = false;
@@ -63,7 +65,7 @@ struct Reception {
 size_t receive(char* data, size_t size, size_t count, void* context) {
     auto& reception = *static_cast<Reception*>(context);
     long status = 0;
-    curl_easy_getinfo(reception.handle, CURLINFO_RESPONSE_CODE, &status);
+    reception.curl->curl_easy_getinfo(reception.handle, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200) {
         reception.notOk = true;  // the error body is never read
         return 0;
@@ -78,44 +80,59 @@ size_t receive(char* data, size_t size, size_t count, void* context) {
     return length;
 }
 
+// libcurl, loaded for the exchange; a system without it cannot connect.
+std::unique_ptr<const CurlFunctions> loadCurl() {
+    try {
+        return std::make_unique<const CurlFunctions>();
+    } catch (const std::runtime_error&) {
+        throw OstrakError(transportFailed);
+    }
+}
+
 }  // namespace
 
 ModelResult exchange(std::string_view endpoint, std::string_view key, std::string_view model) {
-    const std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+    const auto curl = loadCurl();
+    const std::unique_ptr<CURL, EasyCleanup> handle(curl->curl_easy_init(), {curl.get()});
     if (!handle) throw OstrakError(transportFailed);
     const std::string url(endpoint);
     const std::string body = requestBody(model);
     const std::string authorization = "Authorization: Bearer " + std::string(key);
     std::unique_ptr<curl_slist, ListCleanup> headers(
-        curl_slist_append(nullptr, authorization.c_str()));
-    headers.reset(curl_slist_append(headers.release(), "Content-Type: application/json"));
+        curl->curl_slist_append(nullptr, authorization.c_str()), {curl.get()});
+    const auto addHeader = [&](const char* header) {
+        headers.reset(curl->curl_slist_append(headers.release(), header));
+    };
+    addHeader("Content-Type: application/json");
     // No header of libcurl's own beyond the bare minimum of HTTP.
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
-    headers.reset(curl_slist_append(headers.release(), "Accept:"));
+    addHeader("Expect:");
+    addHeader("Accept:");
 
     Reception reception;
+    reception.curl = curl.get();
     reception.handle = handle.get();
     CURL* easy = handle.get();
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https,http");
-    curl_easy_setopt(easy, CURLOPT_POST, 1L);
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, stallSeconds);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT, totalSeconds);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receive);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &reception);
+    const auto setopt = curl->curl_easy_setopt;
+    setopt(easy, CURLOPT_URL, url.c_str());
+    setopt(easy, CURLOPT_PROTOCOLS_STR, "https,http");
+    setopt(easy, CURLOPT_POST, 1L);
+    setopt(easy, CURLOPT_POSTFIELDS, body.c_str());
+    setopt(easy, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    setopt(easy, CURLOPT_HTTPHEADER, headers.get());
+    setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setopt(easy, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+    setopt(easy, CURLOPT_CONNECTTIMEOUT, stallSeconds);
+    setopt(easy, CURLOPT_TIMEOUT, totalSeconds);
+    setopt(easy, CURLOPT_WRITEFUNCTION, receive);
+    setopt(easy, CURLOPT_WRITEDATA, &reception);
 
-    const CURLcode result = curl_easy_perform(easy);
+    const CURLcode result = curl->curl_easy_perform(easy);
     long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl->curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (reception.overLong) throw OstrakError(noValidAnswer);
     if (result != CURLE_OK && !reception.notOk) throw OstrakError(transportFailed);
     if (status != 200) throw OstrakError(httpMessage(status));

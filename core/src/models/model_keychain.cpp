@@ -4,10 +4,10 @@
 // the account has none yet and to unlock what is locked; the keyring shows its own prompt, so
 // these calls block until the person answers it (callers run them off the interface thread).
 // A dismissed prompt, or a keyring that cannot prompt (no display), is the operation's refusal.
-#include <libsecret/secret.h>
-
 #include <memory>
+#include <stdexcept>
 
+#include "models/secret_functions.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/models.hpp"
 #include "text/text.hpp"
@@ -47,16 +47,20 @@ const SecretSchema* schema() {
 }
 
 struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
+    const SecretFunctions* secret;
+    void operator()(gpointer object) const { secret->g_object_unref(object); }
 };
 struct TableUnref {
-    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+    const SecretFunctions* secret;
+    void operator()(GHashTable* table) const { secret->g_hash_table_unref(table); }
 };
 struct ListFree {
-    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+    const SecretFunctions* secret;
+    void operator()(GList* list) const { secret->g_list_free_full(list, secret->g_object_unref); }
 };
 struct ValueUnref {
-    void operator()(SecretValue* value) const { secret_value_unref(value); }
+    const SecretFunctions* secret;
+    void operator()(SecretValue* value) const { secret->secret_value_unref(value); }
 };
 template <class T>
 using Object = std::unique_ptr<T, ObjectUnref>;
@@ -67,78 +71,111 @@ using Value = std::unique_ptr<SecretValue, ValueUnref>;
 // Collects a GError and frees it; the operations only ask whether there was one.
 class Failure {
 public:
+    explicit Failure(const SecretFunctions& secret) : m_secret(secret) {}
     ~Failure() {
-        if (m_error) g_error_free(m_error);
+        if (m_error) m_secret.g_error_free(m_error);
     }
+    Failure(const Failure&) = delete;
+    Failure& operator=(const Failure&) = delete;
     GError** out() { return &m_error; }
     explicit operator bool() const { return m_error != nullptr; }
 
 private:
+    const SecretFunctions& m_secret;
     GError* m_error = nullptr;
 };
-
-Attributes attributesFor(const Uuid& station, ModelProvider provider) {
-    const std::string account = station.text() + "." + std::string(ModelProviders::id(provider));
-    return Attributes(secret_attributes_build(schema(), "service", serviceName, "account",
-                                              account.c_str(), nullptr));
-}
-
-// The Secret Service of the session; no bus, or no provider on it, is a refusal of its own.
-Object<SecretService> connect() {
-    Failure failure;
-    Object<SecretService> service(
-        secret_service_get_sync(static_cast<SecretServiceFlags>(SECRET_SERVICE_OPEN_SESSION |
-                                                                SECRET_SERVICE_LOAD_COLLECTIONS),
-                                nullptr, failure.out()));
-    if (failure || !service) throw OstrakError(noSecretService);
-    return service;
-}
 
 // Every matching item; locked ones are unlocked through the keyring's prompt on the way (those
 // whose prompt was dismissed stay locked).
 enum class Reach { lookOnly, unlock, unlockAndLoadSecrets };
 
-Items search(SecretService* service, GHashTable* attributes, Reach reach, bool& failed) {
-    Failure failure;
-    const auto flags = static_cast<SecretSearchFlags>(
-        SECRET_SEARCH_ALL | (reach != Reach::lookOnly ? SECRET_SEARCH_UNLOCK : 0) |
-        (reach == Reach::unlockAndLoadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
-    GList* found =
-        secret_service_search_sync(service, schema(), attributes, flags, nullptr, failure.out());
-    failed = static_cast<bool>(failure);
-    return Items(found);
-}
+// libsecret, loaded, and the Secret Service of the session, for one operation. No library, no
+// bus, or no provider on it, is a refusal of its own.
+class Keyring {
+public:
+    Keyring() : m_secret(load()), m_service(connect(*m_secret)) {}
 
-bool anyLocked(const Items& items) {
-    for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        if (secret_item_get_locked(static_cast<SecretItem*>(entry->data))) return true;
-    }
-    return false;
-}
+    const SecretFunctions& functions() const { return *m_secret; }
+    SecretService* service() const { return m_service.get(); }
 
-// The default collection, ready to take an item: created when the account has none yet (the
-// keyring asks for its password), unlocked when it is locked. False when it cannot be.
-bool readyDefaultCollection(SecretService* service) {
-    Failure failure;
-    Object<SecretCollection> collection(secret_collection_for_alias_sync(
-        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, failure.out()));
-    if (failure) return false;
-    if (!collection) {
-        Failure creation;
-        collection.reset(secret_collection_create_sync(
-            service, defaultCollectionLabel, SECRET_COLLECTION_DEFAULT,
-            SECRET_COLLECTION_CREATE_NONE, nullptr, creation.out()));
-        if (creation || !collection) return false;
+    Attributes attributesFor(const Uuid& station, ModelProvider provider) const {
+        const std::string account =
+            station.text() + "." + std::string(ModelProviders::id(provider));
+        return Attributes(m_secret->secret_attributes_build(schema(), "service", serviceName,
+                                                            "account", account.c_str(), nullptr),
+                          {m_secret.get()});
     }
-    if (!secret_collection_get_locked(collection.get())) return true;
-    GList one{collection.get(), nullptr, nullptr};
-    Failure unlocking;
-    GList* unlocked = nullptr;
-    const gint count =
-        secret_service_unlock_sync(service, &one, nullptr, &unlocked, unlocking.out());
-    g_list_free_full(unlocked, g_object_unref);
-    return !unlocking && count == 1;
-}
+
+    Items search(GHashTable* attributes, Reach reach, bool& failed) const {
+        Failure failure(*m_secret);
+        const auto flags = static_cast<SecretSearchFlags>(
+            SECRET_SEARCH_ALL | (reach != Reach::lookOnly ? SECRET_SEARCH_UNLOCK : 0) |
+            (reach == Reach::unlockAndLoadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
+        GList* found = m_secret->secret_service_search_sync(service(), schema(), attributes, flags,
+                                                            nullptr, failure.out());
+        failed = static_cast<bool>(failure);
+        return Items(found, {m_secret.get()});
+    }
+
+    bool anyLocked(const Items& items) const {
+        for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
+            if (m_secret->secret_item_get_locked(static_cast<SecretItem*>(entry->data))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The default collection, ready to take an item: created when the account has none yet
+    // (the keyring asks for its password), unlocked when it is locked. False when it cannot be.
+    bool readyDefaultCollection() const {
+        Failure failure(*m_secret);
+        Object<SecretCollection> collection(m_secret->secret_collection_for_alias_sync(
+                                                service(), SECRET_COLLECTION_DEFAULT,
+                                                SECRET_COLLECTION_NONE, nullptr, failure.out()),
+                                            {m_secret.get()});
+        if (failure) return false;
+        if (!collection) {
+            Failure creation(*m_secret);
+            collection.reset(m_secret->secret_collection_create_sync(
+                service(), defaultCollectionLabel, SECRET_COLLECTION_DEFAULT,
+                SECRET_COLLECTION_CREATE_NONE, nullptr, creation.out()));
+            if (creation || !collection) return false;
+        }
+        if (!m_secret->secret_collection_get_locked(collection.get())) return true;
+        GList one{collection.get(), nullptr, nullptr};
+        Failure unlocking(*m_secret);
+        GList* unlocked = nullptr;
+        const gint count = m_secret->secret_service_unlock_sync(service(), &one, nullptr, &unlocked,
+                                                                unlocking.out());
+        m_secret->g_list_free_full(unlocked, m_secret->g_object_unref);
+        return !unlocking && count == 1;
+    }
+
+private:
+    static std::unique_ptr<const SecretFunctions> load() {
+        try {
+            return std::make_unique<const SecretFunctions>();
+        } catch (const std::runtime_error&) {
+            throw OstrakError(noSecretService);
+        }
+    }
+
+    static Object<SecretService> connect(const SecretFunctions& secret) {
+        Failure failure(secret);
+        Object<SecretService> service(
+            secret.secret_service_get_sync(
+                static_cast<SecretServiceFlags>(SECRET_SERVICE_OPEN_SESSION |
+                                                SECRET_SERVICE_LOAD_COLLECTIONS),
+                nullptr, failure.out()),
+            {&secret});
+        if (failure || !service) throw OstrakError(noSecretService);
+        return service;
+    }
+
+    std::unique_ptr<const SecretFunctions> m_secret;
+    Object<SecretService> m_service;
+};
 
 std::string_view validKey(std::string_view key) {
     const std::string_view trimmed = text::trimmed(key);
@@ -153,40 +190,43 @@ std::string_view validKey(std::string_view key) {
 
 void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const std::string trimmed(validKey(key));
-    const auto service = connect();
-    const auto attributes = attributesFor(station, provider);
+    const Keyring keyring;
+    const SecretFunctions& secret = keyring.functions();
+    const auto attributes = keyring.attributesFor(station, provider);
     bool searchFailed = false;
-    const Items existing = search(service.get(), attributes.get(), Reach::unlock, searchFailed);
+    const Items existing = keyring.search(attributes.get(), Reach::unlock, searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
-    if (searchFailed || anyLocked(existing) || !readyDefaultCollection(service.get())) {
+    if (searchFailed || keyring.anyLocked(existing) || !keyring.readyDefaultCollection()) {
         throw OstrakError(refused);
     }
 
     const std::string label =
         "plovik API Key (" + std::string(ModelProviders::name(provider)) + ")";
     const Value value(
-        secret_value_new(trimmed.data(), static_cast<gssize>(trimmed.size()), "text/plain"));
-    Failure failure;
+        secret.secret_value_new(trimmed.data(), static_cast<gssize>(trimmed.size()), "text/plain"),
+        {&secret});
+    Failure failure(secret);
     // Storing with the same attributes replaces the item already there.
-    const bool stored = secret_service_store_sync(service.get(), schema(), attributes.get(),
-                                                  SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                                  value.get(), nullptr, failure.out());
+    const bool stored = secret.secret_service_store_sync(
+        keyring.service(), schema(), attributes.get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
+        value.get(), nullptr, failure.out());
     if (!stored || failure) throw OstrakError(refused);
 }
 
 std::string read(const Uuid& station, ModelProvider provider) {
-    const auto service = connect();
-    const auto attributes = attributesFor(station, provider);
+    const Keyring keyring;
+    const SecretFunctions& secret = keyring.functions();
     bool failed = false;
-    const Items items =
-        search(service.get(), attributes.get(), Reach::unlockAndLoadSecrets, failed);
+    const Items items = keyring.search(keyring.attributesFor(station, provider).get(),
+                                       Reach::unlockAndLoadSecrets, failed);
     if (failed) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        const Value secret(secret_item_get_secret(static_cast<SecretItem*>(entry->data)));
-        if (!secret) continue;  // a locked item: its secret was not loaded
+        const Value stored(secret.secret_item_get_secret(static_cast<SecretItem*>(entry->data)),
+                           {&secret});
+        if (!stored) continue;  // a locked item: its secret was not loaded
         gsize length = 0;
-        const gchar* bytes = secret_value_get(secret.get(), &length);
+        const gchar* bytes = secret.secret_value_get(stored.get(), &length);
         const std::string key(bytes, length);
         if (!text::isValidUtf8(key)) break;
         return key;
@@ -195,26 +235,27 @@ std::string read(const Uuid& station, ModelProvider provider) {
 }
 
 bool isStored(const Uuid& station, ModelProvider provider) {
-    const auto service = connect();
+    const Keyring keyring;
     bool failed = false;
     const Items items =
-        search(service.get(), attributesFor(station, provider).get(), Reach::lookOnly, failed);
+        keyring.search(keyring.attributesFor(station, provider).get(), Reach::lookOnly, failed);
     return !failed && items.get() != nullptr;
 }
 
 void remove(const Uuid& station, ModelProvider provider) {
-    const auto service = connect();
+    const Keyring keyring;
+    const SecretFunctions& secret = keyring.functions();
     bool failed = false;
     const Items items =
-        search(service.get(), attributesFor(station, provider).get(), Reach::unlock, failed);
+        keyring.search(keyring.attributesFor(station, provider).get(), Reach::unlock, failed);
     // The Secret Service skips a locked item without an error when asked to clear: refuse
     // rather than report a key removed that is still stored.
-    if (failed || anyLocked(items)) throw OstrakError(removeRefused);
+    if (failed || keyring.anyLocked(items)) throw OstrakError(removeRefused);
     // Nothing found is no failure: removing a key that is not there succeeds.
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        Failure failure;
-        if (!secret_item_delete_sync(static_cast<SecretItem*>(entry->data), nullptr,
-                                     failure.out()) ||
+        Failure failure(secret);
+        if (!secret.secret_item_delete_sync(static_cast<SecretItem*>(entry->data), nullptr,
+                                            failure.out()) ||
             failure) {
             throw OstrakError(removeRefused);
         }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstring>
+
+namespace ostrak {
+
+// A shared library opened when an operation first needs it rather than when the program
+// starts. The HTTP client and the Secret Service bring some twenty libraries with them (TLS,
+// Kerberos, LDAP, GLib, ...), whose loading and relocation would otherwise cost every start of
+// every program about 8 ms, also of those that never test a connection or touch a key. Once
+// opened, the library stays loaded for the life of the process (GLib keeps threads and type
+// registrations that outlive any handle); a later handle finds it already there.
+class SharedLibrary {
+public:
+    // Throws std::runtime_error naming the library when it cannot be opened.
+    explicit SharedLibrary(const char* soname);
+    ~SharedLibrary();
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    // The function `name` of the library, as a pointer of type `Function`. Throws
+    // std::runtime_error when the library has none of that name.
+    template <class Function>
+    Function function(const char* name) const {
+        void* const address = symbol(name);
+        Function typed;
+        static_assert(sizeof typed == sizeof address);
+        std::memcpy(&typed, &address, sizeof typed);
+        return typed;
+    }
+
+private:
+    void* symbol(const char* name) const;
+    void* m_handle;
+};
+
+}  // namespace ostrak
