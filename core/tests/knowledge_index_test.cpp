@@ -17,6 +17,12 @@ static std::vector<std::string> awkwardTexts() {
             texts.push_back(text);
         }
     }
+    // Escapes of two and of six bytes across the compared file's 64 KiB pieces.
+    std::string slashes(70000, '/');
+    std::string mixed;
+    for (int i = 0; i < 30000; ++i) mixed += "a\x01/";
+    texts.push_back(slashes);
+    texts.push_back(mixed);
     return texts;
 }
 
@@ -37,6 +43,7 @@ TEST_F(KnowledgeIndexTest, StoresAwkwardTextFaithfullyAndOnlyWhenItChanged) {
     for (std::size_t i = 0; i < texts.size(); ++i)
         put("inbox/" + std::to_string(i) + ".md", texts[i]);
     const auto first = workspace.rebuildIndex();
+    EXPECT_EQ(workspace.rebuildIndex().updatedAt, first.updatedAt);  // the same bytes: kept
     const auto stored = nlohmann::json::parse(readFile(indexFile));
     ASSERT_EQ(stored["documents"].size(), texts.size());
     for (const auto& document : stored["documents"]) {

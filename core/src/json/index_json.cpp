@@ -135,10 +135,22 @@ public:
             }
             if (i >= value.size()) break;
             const auto byte = static_cast<unsigned char>(value[i]);
-            const bool matched = detail::cleanRun(value.data() + i, 1) == 0
-                                     ? raw(escapeSequence(byte))
-                                     : raw(value.substr(i, 1));
-            if (!matched) return false;
+            const std::string_view expected = detail::cleanRun(value.data() + i, 1) == 0
+                                                  ? escapeSequence(byte)
+                                                  : value.substr(i, 1);
+            // Most pieces here are one byte or a two-byte escape such as "\/": compared in
+            // place, without a call, when the buffer holds them.
+            if (available() >= expected.size()) {
+                const char* stored = m_buffer.data() + m_position;
+                const bool same = expected.size() <= 2
+                                      ? stored[0] == expected[0] &&
+                                            (expected.size() == 1 || stored[1] == expected[1])
+                                      : std::memcmp(stored, expected.data(), expected.size()) == 0;
+                if (!same) return false;
+                m_position += expected.size();
+            } else if (!raw(expected)) {
+                return false;
+            }
             ++i;
         }
         return raw("\""sv);
