@@ -20,6 +20,8 @@ namespace {
 const QString managerService = QStringLiteral("org.freedesktop.systemd1");
 const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+constexpr int firstNudge = 25;     // ms; then twice as long each time
+constexpr int pingTimeout = 1000;  // ms
 // Starting waits for the service's readiness; stopping for its stopped heartbeat.
 constexpr std::chrono::seconds jobTimeout{120};
 constexpr std::chrono::seconds firstRetry{3}, longestRetry{30};
@@ -107,23 +109,28 @@ QDBusConnection SystemdAgentControl::manager() {
 // The manager (systemd 252's sd-bus) leaves a message unread when it came in the same read as
 // the end of the authentication ("BEGIN"), until more bytes arrive: a first call made while the
 // connection is still authenticating waits for its timeout and reads as "not found". A ping
-// sent after it is such bytes. Once the manager has answered, nothing more is needed.
-void SystemdAgentControl::nudgeUntilAnswered() {
+// sent after it is such bytes. While such a call is waiting, pings go out after 25 ms, then
+// twice as long each time; they end with the manager's first answer (to a ping or a call) or
+// when no call waits any more, answered or not.
+void SystemdAgentControl::nudgeWhileWaiting() {
     if (!m_nudge) {
         m_nudge = new QTimer(this);
-        m_nudge->setInterval(25);
+        m_nudge->setSingleShot(true);
         connect(m_nudge, &QTimer::timeout, this, [this] {
-            if (!m_peer || m_peerAnswered) {
-                m_nudge->stop();
-                return;
-            }
-            QDBusConnection(m_connectionName)
-                .asyncCall(QDBusMessage::createMethodCall(
-                    QString(), managerPath, QStringLiteral("org.freedesktop.DBus.Peer"),
-                    QStringLiteral("Ping")));
+            if (!m_peer || m_peerAnswered || m_waitingOnPeer == 0) return;
+            QDBusMessage ping = QDBusMessage::createMethodCall(
+                QString(), managerPath, QStringLiteral("org.freedesktop.DBus.Peer"),
+                QStringLiteral("Ping"));
+            auto* watcher = new QDBusPendingCallWatcher(
+                QDBusConnection(m_connectionName).asyncCall(ping, pingTimeout), this);
+            connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+                if (m_peer && isAnswer(watcher->reply())) m_peerAnswered = true;
+                watcher->deleteLater();
+            });
+            m_nudge->start(2 * m_nudge->interval());
         });
     }
-    if (!m_nudge->isActive()) m_nudge->start();
+    if (!m_nudge->isActive()) m_nudge->start(firstNudge);
 }
 
 void SystemdAgentControl::failPendingJobs() {
@@ -150,11 +157,16 @@ void SystemdAgentControl::call(const QString& method, const QVariantList& argume
     auto* watcher = new QDBusPendingCallWatcher(
         connection.asyncCall(message, static_cast<int>(timeout.count())), this);
     const bool onPeer = m_peer;
-    if (onPeer && !m_peerAnswered) nudgeUntilAnswered();
+    const bool nudged = onPeer && !m_peerAnswered;
+    if (nudged) {
+        ++m_waitingOnPeer;
+        nudgeWhileWaiting();
+    }
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, onPeer, then = std::move(then)] {
+            [this, watcher, onPeer, nudged, then = std::move(then)] {
                 const QDBusMessage reply = watcher->reply();
                 if (onPeer && m_peer && isAnswer(reply)) m_peerAnswered = true;
+                if (nudged && --m_waitingOnPeer == 0) m_nudge->stop();
                 then(reply);
                 watcher->deleteLater();
             });

@@ -72,15 +72,16 @@ private:
     void backOff();
     // Ends every job still waiting for its end with "disconnected".
     void failPendingJobs();
-    // Until the manager's first answer on a new private-socket connection, pings it every
-    // 25 ms (see the definition for why).
-    void nudgeUntilAnswered();
+    // Until the manager's first answer on a new private-socket connection, pings it now and
+    // then while a call waits (see the definition for why).
+    void nudgeWhileWaiting();
 
     QString m_unitFile;
     std::chrono::milliseconds m_answerTimeout;
     QString m_connectionName;
     bool m_peer = false;
     bool m_peerAnswered = false;  // the manager has answered on the private-socket connection
+    int m_waitingOnPeer = 0;      // calls made before that answer, still waiting for theirs
     QTimer* m_nudge = nullptr;
     bool m_asking = false;
     std::chrono::milliseconds m_retryDelay{0};  // zero: the manager answered last time

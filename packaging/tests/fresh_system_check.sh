@@ -17,21 +17,20 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 package=$(realpath "$1")
 output=$(realpath -m "${2:-$PWD/fresh-system}")
 mkdir -p "$output"
-for tool in debootstrap Xvfb; do
-    command -v "$tool" >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
-        "$( [ "$tool" = Xvfb ] && echo xvfb || echo "$tool")" >/dev/null
-done
-
-work=$(mktemp -d /var/tmp/plovik-fresh.XXXXXX)
-root="$work/root"
+"$here/../../scripts/install-deps" fresh
 display=
 for number in $(seq 90 99); do
     [ -e "/tmp/.X$number-lock" ] || { display=:$number; break; }
 done
 [ -n "$display" ] || { echo "fresh_system_check.sh: no free X display in :90 to :99" >&2; exit 1; }
+
+work=$(mktemp -d /var/tmp/plovik-fresh.XXXXXX)
+trap cleanup EXIT
+root="$work/root"
 xvfb_pid=
 manager_pid=
 group=
+mounts_inside() { awk -v r="$root/" 'index($2, r) == 1 {print $2}' /proc/self/mounts; }
 # Signals the processes running inside the system, those named $2 or all of them.
 signal_inside() {
     local proc
@@ -59,19 +58,22 @@ cleanup() {
     [ -n "$manager_pid" ] && kill_tree "$manager_pid"  # in a mount namespace of its own
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     sleep 0.5
-    for mount in $(awk -v r="$root" 'index($2, r) == 1 {print $2}' /proc/self/mounts | sort -r); do
-        umount -l "$mount" 2>/dev/null
-    done
+    for mount in $(mounts_inside | sort -r); do umount -l "$mount" 2>/dev/null; done
     if [ -n "$group" ]; then
         # The manager and the service: in their own mount namespace, they are found by group.
         find "$group" -name cgroup.procs -exec cat {} + 2>/dev/null | xargs -r kill -9 2>/dev/null
         sleep 0.5
         find "$group" -depth -type d -exec rmdir {} + 2>/dev/null
     fi
-    rm -rf "$work"
+    # Never delete through a mount that is still there: that would reach the host's files.
+    if [ -n "$(mounts_inside)" ]; then
+        echo "fresh_system_check.sh: still mounted, $work left in place:" >&2
+        mounts_inside >&2
+        exit 1
+    fi
+    rm -rf --one-file-system "$work"
     exit "$status"
 }
-trap cleanup EXIT
 inside() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
 passed() { echo "ok: $*"; }
 failed() { echo "FAILED: $*" >&2; exit 1; }
@@ -80,11 +82,6 @@ echo "making a minimal Debian 12 system (debootstrap) in $root"
 debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 ||
     { tail -5 "$work/debootstrap.log" >&2; failed "debootstrap"; }
 mount -t proc proc "$root/proc"
-mount --rbind /sys "$root/sys" && mount --make-rslave "$root/sys"
-mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev"
-mount -t tmpfs -o mode=755 tmpfs "$root/run"
-mkdir -p -m 1777 /tmp/.X11-unix "$root/tmp/.X11-unix"
-mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 cp "$package" "$root/tmp/"
 
 # 1. The package with its dependencies only, and systemd, which every booted Debian has.
@@ -98,6 +95,21 @@ fonts=$(inside dpkg-query -W -f '${Package} ${Status}\n' 'fonts-*' 2>/dev/null |
     awk '/ installed$/ && $1 ~ /cjk|wqy|arphic/ {print $1}')
 [ -n "$fonts" ] || failed "no Chinese font was installed with the package"
 passed "Chinese font installed as a dependency: $fonts"
+for library in libcurl4 libsecret-1-0; do
+    inside dpkg-query -W -f '${Status}' "$library" | grep -q "install ok installed" ||
+        failed "$library (loaded by the programs when first needed) was not installed"
+done
+passed "libcurl4 and libsecret-1-0 installed as dependencies"
+
+# The host's devices and /sys only now, after the maintainer scripts have run; a failed
+# --make-rslave would let the unmounts at the end reach the host's own mounts.
+mount --rbind /sys "$root/sys"
+mount --make-rslave "$root/sys" || failed "mount --make-rslave $root/sys"
+mount --rbind /dev "$root/dev"
+mount --make-rslave "$root/dev" || failed "mount --make-rslave $root/dev"
+mount -t tmpfs -o mode=755 tmpfs "$root/run"
+mkdir -p -m 1777 /tmp/.X11-unix "$root/tmp/.X11-unix"
+mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 
 inside useradd --create-home --shell /bin/bash walker
 uid=$(inside id -u walker)
@@ -178,6 +190,11 @@ note=$(as_walker plovik note add --title 周报 /home/walker/report.md 2>/dev/nu
 hits=$(as_walker plovik search 周报)
 case "$hits" in *"$note"*) ;; *) failed "plovik search 周报 did not find the note: '$hits'" ;; esac
 passed "a note added from a file is found by plovik search"
+# libsecret loads; a host without a desktop has no Secret Service to answer.
+keyring=$(as_walker plovik key status deepseek 2>&1 || true)
+[ "$keyring" = "未找到系统钥匙串服务，请安装并启动 GNOME Keyring、KeePassXC 或 KWallet。" ] ||
+    failed "plovik key status deepseek said '$keyring'"
+passed "plovik key status loads libsecret and finds no keyring, as on a host without a desktop"
 as_walker plovik service enable || {
     as_walker systemctl --user status cn.trenzo.workstation.agent.service >&2
     tail -30 "$work/manager.log" >&2
@@ -200,5 +217,8 @@ as_walker plovik service disable || {
     tail -30 "$work/manager.log" >&2
     failed "plovik service disable"
 }
+state=$(as_walker systemctl --user is-enabled cn.trenzo.workstation.agent.service || true)
+active=$(as_walker systemctl --user is-active cn.trenzo.workstation.agent.service || true)
+[ "$state" = disabled ] && [ "$active" = inactive ] || failed "the unit is $state and $active"
 passed "the service is stopped and disabled again"
 echo "fresh system check passed"

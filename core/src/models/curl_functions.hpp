@@ -8,7 +8,7 @@ namespace ostrak {
 
 // The libcurl functions of a connection test, from the library loaded at first use.
 struct CurlFunctions {
-    SharedLibrary library{"libcurl.so.4"};
+    SharedLibrary library{"libcurl.so.4", "libcurl4"};
 #define OSTRAK_CURL_FUNCTION(name) \
     decltype(&::name) name = library.function<decltype(&::name)>(#name)
     OSTRAK_CURL_FUNCTION(curl_easy_init);

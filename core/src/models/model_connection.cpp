@@ -80,19 +80,10 @@ size_t receive(char* data, size_t size, size_t count, void* context) {
     return length;
 }
 
-// libcurl, loaded for the exchange; a system without it cannot connect.
-std::unique_ptr<const CurlFunctions> loadCurl() {
-    try {
-        return std::make_unique<const CurlFunctions>();
-    } catch (const std::runtime_error&) {
-        throw OstrakError(transportFailed);
-    }
-}
-
 }  // namespace
 
 ModelResult exchange(std::string_view endpoint, std::string_view key, std::string_view model) {
-    const auto curl = loadCurl();
+    const auto curl = std::make_unique<const CurlFunctions>();  // refuses when libcurl is missing
     const std::unique_ptr<CURL, EasyCleanup> handle(curl->curl_easy_init(), {curl.get()});
     if (!handle) throw OstrakError(transportFailed);
     const std::string url(endpoint);

@@ -5,7 +5,6 @@
 // these calls block until the person answers it (callers run them off the interface thread).
 // A dismissed prompt, or a keyring that cannot prompt (no display), is the operation's refusal.
 #include <memory>
-#include <stdexcept>
 
 #include "models/secret_functions.hpp"
 #include "ostrak/error.hpp"
@@ -89,11 +88,13 @@ private:
 // whose prompt was dismissed stay locked).
 enum class Reach { lookOnly, unlock, unlockAndLoadSecrets };
 
-// libsecret, loaded, and the Secret Service of the session, for one operation. No library, no
-// bus, or no provider on it, is a refusal of its own.
+// libsecret, loaded, and the Secret Service of the session, for one operation. No bus, or no
+// provider on it, is a refusal of its own.
 class Keyring {
 public:
-    Keyring() : m_secret(load()), m_service(connect(*m_secret)) {}
+    // Refuses when libsecret is missing, before any keyring is asked.
+    Keyring()
+        : m_secret(std::make_unique<const SecretFunctions>()), m_service(connect(*m_secret)) {}
 
     const SecretFunctions& functions() const { return *m_secret; }
     SecretService* service() const { return m_service.get(); }
@@ -153,14 +154,6 @@ public:
     }
 
 private:
-    static std::unique_ptr<const SecretFunctions> load() {
-        try {
-            return std::make_unique<const SecretFunctions>();
-        } catch (const std::runtime_error&) {
-            throw OstrakError(noSecretService);
-        }
-    }
-
     static Object<SecretService> connect(const SecretFunctions& secret) {
         Failure failure(secret);
         Object<SecretService> service(

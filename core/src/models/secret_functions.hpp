@@ -9,7 +9,7 @@ namespace ostrak {
 // The libsecret functions (and the few of GLib that free what they return) of the keychain,
 // from the library loaded at first use; GLib comes with it.
 struct SecretFunctions {
-    SharedLibrary library{"libsecret-1.so.0"};
+    SharedLibrary library{"libsecret-1.so.0", "libsecret-1-0"};
 #define OSTRAK_SECRET_FUNCTION(name) \
     decltype(&::name) name = library.function<decltype(&::name)>(#name)
     OSTRAK_SECRET_FUNCTION(secret_attributes_build);

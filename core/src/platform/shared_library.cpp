@@ -2,14 +2,16 @@
 
 #include <dlfcn.h>
 
-#include <stdexcept>
-#include <string>
+#include "messages.hpp"
+#include "ostrak/error.hpp"
 
 namespace ostrak {
 
-SharedLibrary::SharedLibrary(const char* soname)
-    : m_handle(::dlopen(soname, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
-    if (!m_handle) throw std::runtime_error(std::string("cannot load ") + soname);
+SharedLibrary::SharedLibrary(const char* soname, const char* package)
+    : m_soname(soname),
+      m_package(package),
+      m_handle(::dlopen(soname, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
+    if (!m_handle) refuse();
 }
 
 SharedLibrary::~SharedLibrary() {
@@ -18,8 +20,12 @@ SharedLibrary::~SharedLibrary() {
 
 void* SharedLibrary::symbol(const char* name) const {
     void* const address = ::dlsym(m_handle, name);
-    if (!address) throw std::runtime_error(std::string("no function ") + name);
+    if (!address) refuse();
     return address;
+}
+
+void SharedLibrary::refuse() const {
+    throw OstrakError(message::libraryMissing(m_soname, m_package));
 }
 
 }  // namespace ostrak

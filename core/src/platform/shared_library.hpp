@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstring>
+#include <string>
 
 namespace ostrak {
 
@@ -12,14 +13,15 @@ namespace ostrak {
 // registrations that outlive any handle); a later handle finds it already there.
 class SharedLibrary {
 public:
-    // Throws std::runtime_error naming the library when it cannot be opened.
-    explicit SharedLibrary(const char* soname);
+    // Throws OstrakError naming the library and the Debian package that holds it when it
+    // cannot be opened (a system that lacks it cannot do what needs it).
+    SharedLibrary(const char* soname, const char* package);
     ~SharedLibrary();
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
-    // The function `name` of the library, as a pointer of type `Function`. Throws
-    // std::runtime_error when the library has none of that name.
+    // The function `name` of the library, as a pointer of type `Function`. Throws the same
+    // refusal when the library has none of that name (another version of it).
     template <class Function>
     Function function(const char* name) const {
         void* const address = symbol(name);
@@ -31,6 +33,9 @@ public:
 
 private:
     void* symbol(const char* name) const;
+    [[noreturn]] void refuse() const;
+    std::string m_soname;
+    std::string m_package;
     void* m_handle;
 };
 
