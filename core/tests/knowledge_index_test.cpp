@@ -17,7 +17,7 @@ static std::vector<std::string> awkwardTexts() {
             texts.push_back(text);
         }
     }
-    // Escapes of two and of six bytes across the compared file's 64 KiB pieces.
+    // Long runs of two- and six-byte escapes, compared in several 64 KiB pieces.
     std::string slashes(70000, '/');
     std::string mixed;
     for (int i = 0; i < 30000; ++i) mixed += "a\x01/";
@@ -59,6 +59,12 @@ TEST_F(KnowledgeIndexTest, StoresAwkwardTextFaithfullyAndOnlyWhenItChanged) {
     writeFile(indexFile, readFile(indexFile) + "garbage");
     workspace.rebuildIndex();
     EXPECT_EQ(readFile(indexFile).find("garbage"), std::string::npos);
+    const std::string whole = readFile(indexFile);
+    for (const std::string escape : {"\\/", "\\u001f"}) {  // a file that ends inside one
+        writeFile(indexFile, whole.substr(0, whole.rfind(escape) + escape.size() / 2));
+        workspace.rebuildIndex();
+        EXPECT_EQ(workspace.loadIndex().documents, workspace.rebuildIndex().documents) << escape;
+    }
     const std::string storedBefore = readFile(indexFile);
     std::string changed = texts.back();
     changed.back() = 'y';  // one byte of one text
