@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <algorithm>
 #include <utility>
 
 namespace plovik {
@@ -21,6 +22,7 @@ const QString managerService = QStringLiteral("org.freedesktop.systemd1");
 const QString managerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString managerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
 constexpr int firstNudge = 25;     // ms; then twice as long each time
+constexpr int longestNudge = 250;  // ms
 constexpr int pingTimeout = 1000;  // ms
 // Starting waits for the service's readiness; stopping for its stopped heartbeat.
 constexpr std::chrono::seconds jobTimeout{120};
@@ -86,6 +88,7 @@ QDBusConnection SystemdAgentControl::manager() {
         if (peer.isConnected()) {
             m_peer = true;
             m_peerAnswered = false;
+            ++m_peerGeneration;
             peer.connect(QString(), managerPath, managerInterface, QStringLiteral("JobRemoved"),
                          this, SLOT(jobRemoved(QDBusMessage)));
             return peer;
@@ -109,9 +112,10 @@ QDBusConnection SystemdAgentControl::manager() {
 // The manager (systemd 252's sd-bus) leaves a message unread when it came in the same read as
 // the end of the authentication ("BEGIN"), until more bytes arrive: a first call made while the
 // connection is still authenticating waits for its timeout and reads as "not found". A ping
-// sent after it is such bytes. While such a call is waiting, pings go out after 25 ms, then
-// twice as long each time; they end with the manager's first answer (to a ping or a call) or
-// when no call waits any more, answered or not.
+// sent after it is such bytes (pings sent before the authentication has ended are held back
+// with the call, so they go on at least every 250 ms). While such a call is waiting, pings go
+// out after 25 ms, then twice as long each time up to 250 ms; they end with the manager's first
+// answer on this connection (to a ping or a call) or when no call waits any more.
 void SystemdAgentControl::nudgeWhileWaiting() {
     if (!m_nudge) {
         m_nudge = new QTimer(this);
@@ -123,14 +127,20 @@ void SystemdAgentControl::nudgeWhileWaiting() {
                 QStringLiteral("Ping"));
             auto* watcher = new QDBusPendingCallWatcher(
                 QDBusConnection(m_connectionName).asyncCall(ping, pingTimeout), this);
-            connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-                if (m_peer && isAnswer(watcher->reply())) m_peerAnswered = true;
-                watcher->deleteLater();
-            });
-            m_nudge->start(2 * m_nudge->interval());
+            connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                    [this, watcher, generation = m_peerGeneration] {
+                        noteAnswer(generation, watcher->reply());
+                        watcher->deleteLater();
+                    });
+            m_nudge->start(std::min(2 * m_nudge->interval(), longestNudge));
         });
     }
     if (!m_nudge->isActive()) m_nudge->start(firstNudge);
+}
+
+void SystemdAgentControl::noteAnswer(int generation, const QDBusMessage& reply) {
+    // An answer that was on its way from a connection since replaced says nothing of this one.
+    if (m_peer && generation == m_peerGeneration && isAnswer(reply)) m_peerAnswered = true;
 }
 
 void SystemdAgentControl::failPendingJobs() {
@@ -156,16 +166,16 @@ void SystemdAgentControl::call(const QString& method, const QVariantList& argume
     message.setAutoStartService(false);
     auto* watcher = new QDBusPendingCallWatcher(
         connection.asyncCall(message, static_cast<int>(timeout.count())), this);
-    const bool onPeer = m_peer;
-    const bool nudged = onPeer && !m_peerAnswered;
+    const bool nudged = m_peer && !m_peerAnswered;
     if (nudged) {
         ++m_waitingOnPeer;
         nudgeWhileWaiting();
     }
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, onPeer, nudged, then = std::move(then)] {
+            [this, watcher, nudged, generation = m_peer ? m_peerGeneration : 0,
+             then = std::move(then)] {
                 const QDBusMessage reply = watcher->reply();
-                if (onPeer && m_peer && isAnswer(reply)) m_peerAnswered = true;
+                noteAnswer(generation, reply);
                 if (nudged && --m_waitingOnPeer == 0) m_nudge->stop();
                 then(reply);
                 watcher->deleteLater();

@@ -75,12 +75,16 @@ private:
     // Until the manager's first answer on a new private-socket connection, pings it now and
     // then while a call waits (see the definition for why).
     void nudgeWhileWaiting();
+    // Takes a reply from the private-socket connection numbered `generation` (0: another
+    // connection) as the manager's first answer on it, when it is one.
+    void noteAnswer(int generation, const QDBusMessage& reply);
 
     QString m_unitFile;
     std::chrono::milliseconds m_answerTimeout;
     QString m_connectionName;
     bool m_peer = false;
     bool m_peerAnswered = false;  // the manager has answered on the private-socket connection
+    int m_peerGeneration = 0;     // counts the private-socket connections made
     int m_waitingOnPeer = 0;      // calls made before that answer, still waiting for theirs
     QTimer* m_nudge = nullptr;
     bool m_asking = false;

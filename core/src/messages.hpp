@@ -28,9 +28,10 @@ inline const std::string locationNotEmpty = "该目录已有资料。请打开�
 inline const std::string noteBodyInvalid = "笔记内容不能为空，且不超过 256 KB。";
 inline const std::string noteTooLarge = "包含标题的完整笔记不能超过 256 KB。";
 inline const std::string knowledgeUnreadable = "知识库目录无法读取。";
-// A system library loaded when first needed (libcurl, libsecret) that cannot be loaded.
+// A system library loaded when first needed (libcurl, libsecret) that cannot be loaded, or
+// lacks a function (another version).
 inline std::string libraryMissing(const std::string& soname, const std::string& package) {
-    return "缺少系统库 " + soname + "，请安装 " + package + " 后重试。";
+    return "缺少系统库 " + soname + "，请安装或更新 " + package + " 后重试。";
 }
 inline const std::string knowledgePartlyUnreadable = "部分知识目录无法读取，索引未更新。";
 inline const std::string documentOutside = "来源不在本工作站知识库内。";
