@@ -10,27 +10,24 @@ namespace ostrak {
 // from the library loaded at first use; GLib comes with it.
 struct SecretFunctions {
     SharedLibrary library{"libsecret-1.so.0", "libsecret-1-0"};
-#define OSTRAK_SECRET_FUNCTION(name) \
-    decltype(&::name) name = library.function<decltype(&::name)>(#name)
-    OSTRAK_SECRET_FUNCTION(secret_attributes_build);
-    OSTRAK_SECRET_FUNCTION(secret_service_get_sync);
-    OSTRAK_SECRET_FUNCTION(secret_service_search_sync);
-    OSTRAK_SECRET_FUNCTION(secret_service_unlock_sync);
-    OSTRAK_SECRET_FUNCTION(secret_service_store_sync);
-    OSTRAK_SECRET_FUNCTION(secret_collection_for_alias_sync);
-    OSTRAK_SECRET_FUNCTION(secret_collection_create_sync);
-    OSTRAK_SECRET_FUNCTION(secret_collection_get_locked);
-    OSTRAK_SECRET_FUNCTION(secret_item_get_locked);
-    OSTRAK_SECRET_FUNCTION(secret_item_get_secret);
-    OSTRAK_SECRET_FUNCTION(secret_item_delete_sync);
-    OSTRAK_SECRET_FUNCTION(secret_value_new);
-    OSTRAK_SECRET_FUNCTION(secret_value_get);
-    OSTRAK_SECRET_FUNCTION(secret_value_unref);
-    OSTRAK_SECRET_FUNCTION(g_object_unref);
-    OSTRAK_SECRET_FUNCTION(g_hash_table_unref);
-    OSTRAK_SECRET_FUNCTION(g_list_free_full);
-    OSTRAK_SECRET_FUNCTION(g_error_free);
-#undef OSTRAK_SECRET_FUNCTION
+    OSTRAK_LIBRARY_FUNCTION(secret_attributes_build);
+    OSTRAK_LIBRARY_FUNCTION(secret_service_get_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_service_search_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_service_unlock_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_service_store_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_collection_for_alias_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_collection_create_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_collection_get_locked);
+    OSTRAK_LIBRARY_FUNCTION(secret_item_get_locked);
+    OSTRAK_LIBRARY_FUNCTION(secret_item_get_secret);
+    OSTRAK_LIBRARY_FUNCTION(secret_item_delete_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_value_new);
+    OSTRAK_LIBRARY_FUNCTION(secret_value_get);
+    OSTRAK_LIBRARY_FUNCTION(secret_value_unref);
+    OSTRAK_LIBRARY_FUNCTION(g_object_unref);
+    OSTRAK_LIBRARY_FUNCTION(g_hash_table_unref);
+    OSTRAK_LIBRARY_FUNCTION(g_list_free_full);
+    OSTRAK_LIBRARY_FUNCTION(g_error_free);
 };
 
 }  // namespace ostrak

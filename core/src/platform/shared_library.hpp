@@ -40,3 +40,8 @@ private:
 };
 
 }  // namespace ostrak
+
+// Declares a member `name` of a table of a library's functions: a pointer of the exact type of
+// the function's own declaration, taken from the SharedLibrary member `library`.
+#define OSTRAK_LIBRARY_FUNCTION(name) \
+    decltype(&::name) name = library.function<decltype(&::name)>(#name)
