@@ -44,12 +44,25 @@ TEST_F(KnowledgeIndexTest, StoresAwkwardTextFaithfullyAndOnlyWhenItChanged) {
         put("inbox/" + std::to_string(i) + ".md", texts[i]);
     const auto first = workspace.rebuildIndex();
     EXPECT_EQ(workspace.rebuildIndex().updatedAt, first.updatedAt);  // the same bytes: kept
-    const auto stored = nlohmann::json::parse(readFile(indexFile));
+    const std::string written = readFile(indexFile);
+    const auto stored = nlohmann::json::parse(written);
     ASSERT_EQ(stored["documents"].size(), texts.size());
     for (const auto& document : stored["documents"]) {
         const auto name = fs::path(document["relativePath"].get<std::string>()).stem().native();
         EXPECT_EQ(document["text"], texts[std::stoul(name)]) << name;
+        // Byte for byte as JSON escapes it, with "/" as "\/" besides.
+        std::string expected = "\"text\" : ";
+        for (const char c : nlohmann::json(texts[std::stoul(name)]).dump())
+            expected += c == '/' ? "\\/" : std::string(1, c);
+        EXPECT_NE(written.find(expected + ",\n"), std::string::npos) << name;
     }
+    // The same bytes with another update time, short or long, are still the same index.
+    const auto timeAt = written.rfind(' ') + 1;
+    for (const std::string time : {"7", "42.5", "1765180000.1234567", "1.7651800001234567e+09"}) {
+        writeFile(indexFile, written.substr(0, timeAt) + time + "\n}\n");
+        EXPECT_EQ(workspace.rebuildIndex().updatedAt.seconds, std::stod(time)) << time;
+    }
+    writeFile(indexFile, written);
     EXPECT_EQ(stored["updatedAt"].get<double>(), first.updatedAt.seconds);
     EXPECT_EQ(readFile(indexFile).find("x/x"), std::string::npos);
     EXPECT_EQ(workspace.loadIndex().documents, first.documents);

@@ -25,4 +25,15 @@ inline std::size_t firstSet(Block mask) {
     return 16;
 }
 
+// The sum of the sixteen bytes of a block.
+inline std::size_t sum(Block bytes) {
+    std::uint64_t halves[2];
+    std::memcpy(halves, &bytes, 16);
+    std::size_t total = 0;
+    for (std::uint64_t half : halves) {
+        for (int byte = 0; byte < 8; ++byte) total += (half >> (8 * byte)) & 0xFF;
+    }
+    return total;
+}
+
 }  // namespace ostrak::blocks

@@ -1,8 +1,10 @@
 #include "json/index_json.hpp"
 
 #include <simdjson.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -25,6 +27,12 @@ struct DecodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// How the stored form opens, and the keys of its last two members with what stands before them.
+constexpr auto ownHead = "{\n  \"documents\" : [\n    {\n      \"relativePath\" : \""sv;
+constexpr auto skippedKey = ",\n  \"skipped\" : "sv;
+constexpr auto updatedAtKey = ",\n  \"updatedAt\" : "sv;
+constexpr auto closing = "\n}\n"sv;
+
 // Emits the stored form through `out` (raw pieces and strings to escape), up to and including
 // the "updatedAt" key; the caller adds the time and the closing brace. Stops as soon as the
 // emitter returns false. The layout is JsonWriter's: two-space indent, " : ", keys sorted.
@@ -43,9 +51,8 @@ bool emitUntilTime(const std::vector<IndexedDocument>& documents, std::int64_t s
         }
         first = false;
     }
-    const std::string tail = (documents.empty() ? "]"s : "\n  ]"s) +
-                             ",\n  \"skipped\" : " + std::to_string(skipped) +
-                             ",\n  \"updatedAt\" : ";
+    const std::string tail = (documents.empty() ? "]"s : "\n  ]"s) + std::string(skippedKey) +
+                             std::to_string(skipped) + std::string(updatedAtKey);
     return out.raw(tail);
 }
 
@@ -65,36 +72,54 @@ private:
     Bytes& m_output;
 };
 
-// An Appender that hands its text on in 64 KiB pieces.
+// An Appender that hands its text on in pieces of at least 64 KiB. Strings are escaped straight
+// into its buffer, a slice at a time, so that the most a slice can become always fits.
 class ChunkedAppender {
 public:
-    explicit ChunkedAppender(const SafeFiles::ChunkWriter& write) : m_write(write) {
-        m_buffer.reserve(capacity + 4096);
-    }
+    explicit ChunkedAppender(const SafeFiles::ChunkWriter& write)
+        : m_write(write), m_buffer(std::make_unique<char[]>(capacity + 6 * slice + escapeSlack)) {}
     bool raw(std::string_view piece) {
-        m_buffer.append(piece);
-        if (m_buffer.size() >= capacity) flush();
+        while (!piece.empty()) {
+            makeRoom();
+            const std::size_t length = std::min(piece.size(), capacity - m_length);
+            std::memcpy(m_buffer.get() + m_length, piece.data(), length);
+            m_length += length;
+            piece.remove_prefix(length);
+        }
         return true;
     }
     bool string(std::string_view value) {
-        escapeJsonString(value, [this](std::string_view piece) { return raw(piece); });
-        return true;
+        raw("\""sv);
+        for (std::size_t at = 0; at < value.size(); at += slice) {
+            makeRoom();
+            char* const start = m_buffer.get();
+            m_length = static_cast<std::size_t>(
+                writeEscaped(value.substr(at, slice), start + m_length) - start);
+        }
+        return raw("\""sv);
     }
     void flush() {
-        m_write(m_buffer);
-        m_buffer.clear();
+        m_write(std::string_view(m_buffer.get(), m_length));
+        m_length = 0;
     }
 
 private:
     static constexpr std::size_t capacity = 65536;
+    static constexpr std::size_t slice = 4096;
+
+    void makeRoom() {
+        if (m_length >= capacity) flush();
+    }
+
     const SafeFiles::ChunkWriter& m_write;
-    Bytes m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_length = 0;
 };
 
 std::string timeText(Timestamp updatedAt) {
     JsonWriter time;
     time.number(updatedAt.seconds);
-    return time.output() + "\n}\n";
+    return time.output() + std::string(closing);
 }
 
 // How many of 16 leading bytes of text equal the stored bytes and need no escaping (16 when
@@ -418,15 +443,8 @@ void indexjson::write(const KnowledgeIndex& index, const Path& file, std::int64_
 std::size_t indexjson::storedSize(const IndexedDocument& document) {
     // The members' keys, quotes, indentation and separators of one document.
     constexpr std::size_t layout = 80;
-    std::size_t size = layout;
-    const auto count = [&size](std::string_view piece) {
-        size += piece.size();
-        return true;
-    };
-    escapeJsonString(document.relativePath, count);
-    escapeJsonString(document.title, count);
-    escapeJsonString(document.text, count);
-    return size;
+    return layout + escapedLength(document.relativePath) + escapedLength(document.title) +
+           escapedLength(document.text);
 }
 
 std::int64_t indexjson::storedDocumentCount(const Bytes& stored) {
@@ -465,18 +483,87 @@ Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
 
 namespace {
 
+// The most a stored update time with the closing brace after it takes.
+constexpr std::size_t longestTime = 64;
+
 // The update time and closing brace after a matched "updatedAt" key, in this program's layout.
 std::optional<Timestamp> storedTime(StreamMatcher& matcher) {
-    const auto rest = matcher.rest(64);
+    const auto rest = matcher.rest(longestTime);
     if (!rest) return std::nullopt;
     double seconds = 0;
     const char* end = rest->data() + rest->size();
     const auto parsed = std::from_chars(rest->data(), end, seconds);
     if (parsed.ec != std::errc() ||
-        std::string_view(parsed.ptr, static_cast<std::size_t>(end - parsed.ptr)) != "\n}\n") {
+        std::string_view(parsed.ptr, static_cast<std::size_t>(end - parsed.ptr)) != closing) {
         return std::nullopt;
     }
     return Timestamp{seconds};
+}
+
+// The length of the stored form up to the update time, counted without producing it.
+class Counter {
+public:
+    bool raw(std::string_view piece) {
+        m_length += piece.size();
+        return true;
+    }
+    bool string(std::string_view value) {
+        m_length += escapedLength(value);
+        return true;
+    }
+    std::size_t length() const { return m_length; }
+
+private:
+    std::size_t m_length = 0;
+};
+
+// Up to `length` bytes of the file from `offset`, without moving where the reader reads;
+// nothing when they cannot be read.
+std::optional<std::string> bytesAt(const SafeFiles::GuardedReader& reader, std::int64_t offset,
+                                   std::size_t length) {
+    std::string bytes(length, '\0');
+    ssize_t got;
+    do {
+        got = ::pread(reader.descriptor(), bytes.data(), length, offset);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return std::nullopt;
+    bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
+}
+
+// The skip count of a stored file that ends as this program writes: the count, the update time
+// (a number) and the closing brace.
+std::optional<std::int64_t> trailingSkipCount(std::string_view tail) {
+    const auto key = tail.rfind(skippedKey);
+    if (key == std::string_view::npos || !tail.ends_with(closing)) return std::nullopt;
+    const char* last = tail.data() + tail.size() - closing.size();
+    std::int64_t count = 0;
+    const auto parsed = std::from_chars(tail.data() + key + skippedKey.size(), last, count);
+    const std::string_view rest(parsed.ptr, static_cast<std::size_t>(last - parsed.ptr));
+    if (parsed.ec != std::errc() || !rest.starts_with(updatedAtKey)) return std::nullopt;
+    const std::string_view time = rest.substr(updatedAtKey.size());
+    if (time.empty() || time.find_first_not_of("0123456789+-.eE") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return count;
+}
+
+// Whether the file's two ends already show that it does not hold the index whose stored form
+// up to the update time is `expected` bytes long, before it is read through:
+// - It ends as this program writes but with another skip count. A line break cannot stand
+//   inside a JSON string, so in any well-formed file those are the last members, and theirs is
+//   the count its reader keeps.
+// - It opens as this program writes and its length leaves no room for an update time.
+bool endsShowDifference(const SafeFiles::GuardedReader& reader, std::size_t expected,
+                        std::int64_t skipped) {
+    const auto size = static_cast<std::size_t>(reader.size());
+    const std::size_t tailLength = std::min<std::size_t>(size, 2 * longestTime);
+    const auto tail = bytesAt(reader, static_cast<std::int64_t>(size - tailLength), tailLength);
+    if (!tail) return false;
+    if (const auto count = trailingSkipCount(*tail); count && *count != skipped) return true;
+    if (size >= expected + closing.size() + 1 && size <= expected + longestTime) return false;
+    const auto head = bytesAt(reader, 0, ownHead.size());
+    return head && *head == ownHead;
 }
 
 }  // namespace
@@ -485,11 +572,13 @@ indexjson::Comparison indexjson::compareStored(const Path& file, std::int64_t ma
                                                const std::vector<IndexedDocument>& documents,
                                                std::int64_t skipped) {
     SafeFiles::GuardedReader reader(file, maximum);
+    Counter counter;
+    emitUntilTime(documents, skipped, counter);
+    if (endsShowDifference(reader, counter.length(), skipped)) return {std::nullopt, true};
     auto matcher = std::make_unique<StreamMatcher>(reader);
     if (!emitUntilTime(documents, skipped, *matcher)) {
         // Past the opening of the first document the file is laid out as this program writes,
         // so a difference there is one of content: no decoding can make it equivalent.
-        constexpr auto ownHead = "{\n  \"documents\" : [\n    {\n      \"relativePath\" : \""sv;
         return {std::nullopt, matcher->matched() > ownHead.size()};
     }
     return {storedTime(*matcher), true};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +18,7 @@ namespace detail {
 using blocks::Block;
 using blocks::firstSet;
 using blocks::load;
+using blocks::sum;
 
 // The 0x00/0xFF mask of the bytes of a block that need escaping.
 inline Block escapeMask(Block bytes) {
@@ -35,6 +37,13 @@ inline std::size_t cleanRun(const char* text, std::size_t length) {
         if (byte < 0x20 || byte == '"' || byte == '\\' || byte == '/') break;
     }
     return i;
+}
+
+// The 0x00/0xFF mask of the control bytes of a block that take a six-byte "\u00XX" escape:
+// all but backspace, form feed, line feed, carriage return and tab.
+inline Block longEscapeMask(Block bytes) {
+    return (bytes < 0x20) & (bytes != '\b') & (bytes != '\f') & (bytes != '\n') & (bytes != '\r') &
+           (bytes != '\t');
 }
 
 }  // namespace detail
@@ -61,22 +70,62 @@ inline std::string_view escapeSequence(unsigned char byte) {
     return {sequence.data(), sequence[2] == 0 ? std::size_t{2} : std::size_t{6}};
 }
 
-// Produces the JSON string literal of UTF-8 text (quotes included) as a series of pieces handed
-// to `sink`, stopping early when the sink returns false. Long runs that need no escaping go out
-// as one piece; the text is expected to be valid UTF-8 already.
-template <class Sink>
-bool escapeJsonString(std::string_view value, Sink&& sink) {
-    if (!sink(std::string_view("\""))) return false;
-    std::size_t i = 0;
-    while (i < value.size()) {
-        const std::size_t clean = detail::cleanRun(value.data() + i, value.size() - i);
-        if (clean > 0 && !sink(value.substr(i, clean))) return false;
-        i += clean;
-        if (i < value.size() && !sink(escapeSequence(static_cast<unsigned char>(value[i++])))) {
-            return false;
+// The length of the JSON string literal of `value` (quotes included) as writeEscaped and the
+// quotes around it make it, counted sixteen bytes at a time without producing it: each byte
+// lane adds what escaping adds (1 or 5), for as many blocks as a byte can count before the
+// lanes are summed.
+inline std::size_t escapedLength(std::string_view value) {
+    constexpr std::size_t blocksPerSum = 255 / 5;
+    std::size_t length = value.size() + 2, i = 0;
+    while (i + 16 <= value.size()) {
+        detail::Block added{};
+        const std::size_t end = std::min(value.size(), i + 16 * blocksPerSum);
+        for (; i + 16 <= end; i += 16) {
+            const detail::Block bytes = detail::load(value.data() + i);
+            added += (detail::escapeMask(bytes) & 1) + (detail::longEscapeMask(bytes) & 4);
         }
+        length += detail::sum(added);
     }
-    return sink(std::string_view("\""));
+    for (; i < value.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(value[i]);
+        if (detail::cleanRun(value.data() + i, 1) == 0) length += escapeSequence(byte).size() - 1;
+    }
+    return length;
+}
+
+// The most writeEscaped writes past the end of its result.
+inline constexpr std::size_t escapeSlack = 16;
+
+// Writes UTF-8 text escaped for a JSON string (without the quotes) to `out` and returns the
+// end of what it wrote. `out` must have room for the escaped text and escapeSlack bytes more
+// (six bytes for each byte of `value` always suffice, plus the slack): each block of sixteen
+// is stored whole, and the escape of its first byte that needs one then overwrites the rest.
+inline char* writeEscaped(std::string_view value, char* out) {
+    const char* in = value.data();
+    const char* const end = in + value.size();
+    while (end - in >= 16) {
+        std::memcpy(out, in, 16);
+        const std::size_t clean = detail::firstSet(detail::escapeMask(detail::load(in)));
+        if (clean == 16) {
+            in += 16;
+            out += 16;
+            continue;
+        }
+        const std::string_view sequence = escapeSequence(static_cast<unsigned char>(in[clean]));
+        std::memcpy(out + clean, sequence.data(), 6);  // every entry of the table holds six
+        out += clean + sequence.size();
+        in += clean + 1;
+    }
+    for (; in < end; ++in) {
+        if (detail::cleanRun(in, 1) == 1) {
+            *out++ = *in;
+            continue;
+        }
+        const std::string_view sequence = escapeSequence(static_cast<unsigned char>(*in));
+        std::memcpy(out, sequence.data(), sequence.size());
+        out += sequence.size();
+    }
+    return out;
 }
 
 }  // namespace ostrak

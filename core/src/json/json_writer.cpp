@@ -10,10 +10,13 @@
 namespace ostrak {
 
 void appendJsonString(Bytes& output, std::string_view value) {
-    escapeJsonString(value, [&](std::string_view piece) {
-        output.append(piece);
-        return true;
-    });
+    const std::size_t start = output.size();
+    output.resize(start + escapedLength(value) + escapeSlack);
+    char* out = output.data() + start;
+    *out++ = '"';
+    out = writeEscaped(value, out);
+    *out++ = '"';
+    output.resize(static_cast<std::size_t>(out - output.data()));
 }
 
 void JsonWriter::newline() {
