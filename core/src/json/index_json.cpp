@@ -548,19 +548,23 @@ std::optional<std::int64_t> trailingSkipCount(std::string_view tail) {
     return count;
 }
 
-// Whether the file's two ends already show that it does not hold the index whose stored form
-// up to the update time is `expected` bytes long, before it is read through:
+// Whether the file's two ends already show that it does not hold the index of `documents` and
+// `skipped`, before it is read through:
 // - It ends as this program writes but with another skip count. A line break cannot stand
 //   inside a JSON string, so in any well-formed file those are the last members, and theirs is
 //   the count its reader keeps.
-// - It opens as this program writes and its length leaves no room for an update time.
-bool endsShowDifference(const SafeFiles::GuardedReader& reader, std::size_t expected,
-                        std::int64_t skipped) {
+// - It opens as this program writes and its length leaves no room for an update time after
+//   the new stored form.
+bool endsShowDifference(const SafeFiles::GuardedReader& reader,
+                        const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
     const auto size = static_cast<std::size_t>(reader.size());
     const std::size_t tailLength = std::min<std::size_t>(size, 2 * longestTime);
     const auto tail = bytesAt(reader, static_cast<std::int64_t>(size - tailLength), tailLength);
     if (!tail) return false;
     if (const auto count = trailingSkipCount(*tail); count && *count != skipped) return true;
+    Counter counter;
+    emitUntilTime(documents, skipped, counter);
+    const std::size_t expected = counter.length();
     if (size >= expected + closing.size() + 1 && size <= expected + longestTime) return false;
     const auto head = bytesAt(reader, 0, ownHead.size());
     return head && *head == ownHead;
@@ -572,9 +576,7 @@ indexjson::Comparison indexjson::compareStored(const Path& file, std::int64_t ma
                                                const std::vector<IndexedDocument>& documents,
                                                std::int64_t skipped) {
     SafeFiles::GuardedReader reader(file, maximum);
-    Counter counter;
-    emitUntilTime(documents, skipped, counter);
-    if (endsShowDifference(reader, counter.length(), skipped)) return {std::nullopt, true};
+    if (endsShowDifference(reader, documents, skipped)) return {std::nullopt, true};
     auto matcher = std::make_unique<StreamMatcher>(reader);
     if (!emitUntilTime(documents, skipped, *matcher)) {
         // Past the opening of the first document the file is laid out as this program writes,
