@@ -23,6 +23,7 @@ static std::vector<std::string> awkwardTexts() {
     for (int i = 0; i < 30000; ++i) mixed += "a\x01/";
     texts.push_back(slashes);
     texts.push_back(mixed);
+    texts.push_back(std::string(2000, '\x01'));  // every byte a six-byte escape
     return texts;
 }
 
@@ -56,12 +57,32 @@ TEST_F(KnowledgeIndexTest, StoresAwkwardTextFaithfullyAndOnlyWhenItChanged) {
             expected += c == '/' ? "\\/" : std::string(1, c);
         EXPECT_NE(written.find(expected + ",\n"), std::string::npos) << name;
     }
-    // The same bytes with another update time, short or long, are still the same index.
+    // The same bytes with another update time, short or long, are still the same index; with
+    // a time that is not a JSON number they are not an index at all.
     const auto timeAt = written.rfind(' ') + 1;
-    for (const std::string time : {"7", "42.5", "1765180000.1234567", "1.7651800001234567e+09"}) {
+    for (const std::string& time :
+         std::vector<std::string>{"7", "42.5", "1765180000.1234567", "1.7651800001234567e+09",
+                                  "1765180000.5" + std::string(49, '0')}) {
         writeFile(indexFile, written.substr(0, timeAt) + time + "\n}\n");
         EXPECT_EQ(workspace.rebuildIndex().updatedAt.seconds, std::stod(time)) << time;
     }
+    for (const std::string time : {"inf", "05", ".5", "5."}) {
+        writeFile(indexFile, written.substr(0, timeAt) + time + "\n}\n");
+        workspace.rebuildIndex();
+        EXPECT_NO_THROW(workspace.loadIndex()) << time;
+    }
+    // The same index in another layout from the first path on (its first byte escaped, no
+    // "/" escaped) is kept, although its opening is this program's and its length is not.
+    std::string relaid = written.substr(0, timeAt);
+    const auto pathStart = relaid.find("\"relativePath\" : \"") + 18;
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                  static_cast<unsigned char>(relaid[pathStart]));
+    relaid.replace(pathStart, 1, escaped);
+    for (std::size_t at = 0; (at = relaid.find("\\/", at)) != std::string::npos;)
+        relaid.erase(at, 1);
+    writeFile(indexFile, relaid + "1234.5\n}\n");
+    EXPECT_EQ(workspace.rebuildIndex().updatedAt, Timestamp{1234.5});
     writeFile(indexFile, written);
     EXPECT_EQ(stored["updatedAt"].get<double>(), first.updatedAt.seconds);
     EXPECT_EQ(readFile(indexFile).find("x/x"), std::string::npos);

@@ -216,14 +216,20 @@ Bytes readData(const Path& path, std::int64_t maximum) {
     return readAll(reader);
 }
 
-// Asks for the pages of a fresh buffer in one call rather than a fault for each. Pages at the
-// ends shared with other allocations are only made present, never changed.
+namespace {
+
+// Asks for the pages of a fresh buffer in one call rather than a fault for each, where it spans
+// several: for one or two, often there already, the call would cost more. Pages at the ends
+// shared with other allocations are only made present, never changed.
 void prefault(char* buffer, std::size_t length) {
     constexpr std::uintptr_t page = 4096;
+    if (length < 3 * page) return;
     const auto start = reinterpret_cast<std::uintptr_t>(buffer) & ~(page - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(buffer) + length + page - 1) & ~(page - 1);
     ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 }
+
+}  // namespace
 
 Bytes readAll(GuardedReader& reader) {
     // Read through a small buffer and appended, into pages asked for at once (copying there

@@ -483,18 +483,43 @@ Bytes JsonCodec<KnowledgeIndex>::encode(const KnowledgeIndex& index) {
 
 namespace {
 
+// Whether `text` is a number as JSON writes one: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view text) {
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t from = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+        return at - from;
+    };
+    if (at < text.size() && text[at] == '-') ++at;
+    const std::size_t first = at;
+    const std::size_t whole = digits();
+    if (whole == 0 || (whole > 1 && text[first] == '0')) return false;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        if (digits() == 0) return false;
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+        if (digits() == 0) return false;
+    }
+    return at == text.size();
+}
+
 // The most a stored update time with the closing brace after it takes.
 constexpr std::size_t longestTime = 64;
 
 // The update time and closing brace after a matched "updatedAt" key, in this program's layout.
 std::optional<Timestamp> storedTime(StreamMatcher& matcher) {
     const auto rest = matcher.rest(longestTime);
-    if (!rest) return std::nullopt;
+    if (!rest || !rest->ends_with(closing)) return std::nullopt;
+    const std::string_view number(rest->data(), rest->size() - closing.size());
     double seconds = 0;
-    const char* end = rest->data() + rest->size();
-    const auto parsed = std::from_chars(rest->data(), end, seconds);
-    if (parsed.ec != std::errc() ||
-        std::string_view(parsed.ptr, static_cast<std::size_t>(end - parsed.ptr)) != closing) {
+    const auto parsed = std::from_chars(number.data(), number.data() + number.size(), seconds);
+    // from_chars also takes what JSON does not ("inf", "05", ".5"), which no reader would.
+    if (parsed.ec != std::errc() || parsed.ptr != number.data() + number.size() ||
+        !isJsonNumber(number)) {
         return std::nullopt;
     }
     return Timestamp{seconds};
@@ -562,12 +587,19 @@ bool endsShowDifference(const SafeFiles::GuardedReader& reader,
     const auto tail = bytesAt(reader, static_cast<std::int64_t>(size - tailLength), tailLength);
     if (!tail) return false;
     if (const auto count = trailingSkipCount(*tail); count && *count != skipped) return true;
+    if (documents.empty()) return false;
     Counter counter;
     emitUntilTime(documents, skipped, counter);
     const std::size_t expected = counter.length();
     if (size >= expected + closing.size() + 1 && size <= expected + longestTime) return false;
-    const auto head = bytesAt(reader, 0, ownHead.size());
-    return head && *head == ownHead;
+    // As for the comparison: a file is laid out as this program writes once it matches past
+    // the opening, into the first document's path.
+    char firstPathByte[1 + escapeSlack];
+    writeEscaped(std::string_view(documents.front().relativePath).substr(0, 1), firstPathByte);
+    const std::string opening =
+        std::string(ownHead) + (documents.front().relativePath.empty() ? '"' : firstPathByte[0]);
+    const auto head = bytesAt(reader, 0, opening.size());
+    return head && *head == opening;
 }
 
 }  // namespace
