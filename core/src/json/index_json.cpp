@@ -566,10 +566,7 @@ std::optional<std::int64_t> trailingSkipCount(std::string_view tail) {
     const auto parsed = std::from_chars(tail.data() + key + skippedKey.size(), last, count);
     const std::string_view rest(parsed.ptr, static_cast<std::size_t>(last - parsed.ptr));
     if (parsed.ec != std::errc() || !rest.starts_with(updatedAtKey)) return std::nullopt;
-    const std::string_view time = rest.substr(updatedAtKey.size());
-    if (time.empty() || time.find_first_not_of("0123456789+-.eE") != std::string_view::npos) {
-        return std::nullopt;
-    }
+    if (!isJsonNumber(rest.substr(updatedAtKey.size()))) return std::nullopt;
     return count;
 }
 
