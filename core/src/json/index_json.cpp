@@ -525,23 +525,6 @@ std::optional<Timestamp> storedTime(StreamMatcher& matcher) {
     return Timestamp{seconds};
 }
 
-// The length of the stored form up to the update time, counted without producing it.
-class Counter {
-public:
-    bool raw(std::string_view piece) {
-        m_length += piece.size();
-        return true;
-    }
-    bool string(std::string_view value) {
-        m_length += escapedLength(value);
-        return true;
-    }
-    std::size_t length() const { return m_length; }
-
-private:
-    std::size_t m_length = 0;
-};
-
 // Up to `length` bytes of the file from `offset`, without moving where the reader reads;
 // nothing when they cannot be read.
 std::optional<std::string> bytesAt(const SafeFiles::GuardedReader& reader, std::int64_t offset,
@@ -570,33 +553,17 @@ std::optional<std::int64_t> trailingSkipCount(std::string_view tail) {
     return count;
 }
 
-// Whether the file's two ends already show that it does not hold the index of `documents` and
-// `skipped`, before it is read through:
-// - It ends as this program writes but with another skip count. A line break cannot stand
-//   inside a JSON string, so in any well-formed file those are the last members, and theirs is
-//   the count its reader keeps.
-// - It opens as this program writes and its length leaves no room for an update time after
-//   the new stored form.
-bool endsShowDifference(const SafeFiles::GuardedReader& reader,
-                        const std::vector<IndexedDocument>& documents, std::int64_t skipped) {
+// Whether the end of the stored file already shows that it does not hold an index with
+// `skipped` documents skipped, before it is read through: it ends as this program writes, but
+// with another skip count. A line break cannot stand inside a JSON string, so in any
+// well-formed file those are the last members, and theirs is the count its reader keeps.
+bool endShowsDifference(const SafeFiles::GuardedReader& reader, std::int64_t skipped) {
     const auto size = static_cast<std::size_t>(reader.size());
     const std::size_t tailLength = std::min<std::size_t>(size, 2 * longestTime);
     const auto tail = bytesAt(reader, static_cast<std::int64_t>(size - tailLength), tailLength);
     if (!tail) return false;
-    if (const auto count = trailingSkipCount(*tail); count && *count != skipped) return true;
-    if (documents.empty()) return false;
-    Counter counter;
-    emitUntilTime(documents, skipped, counter);
-    const std::size_t expected = counter.length();
-    if (size >= expected + closing.size() + 1 && size <= expected + longestTime) return false;
-    // As for the comparison: a file is laid out as this program writes once it matches past
-    // the opening, into the first document's path.
-    char firstPathByte[1 + escapeSlack];
-    writeEscaped(std::string_view(documents.front().relativePath).substr(0, 1), firstPathByte);
-    const std::string opening =
-        std::string(ownHead) + (documents.front().relativePath.empty() ? '"' : firstPathByte[0]);
-    const auto head = bytesAt(reader, 0, opening.size());
-    return head && *head == opening;
+    const auto count = trailingSkipCount(*tail);
+    return count && *count != skipped;
 }
 
 }  // namespace
@@ -605,7 +572,7 @@ indexjson::Comparison indexjson::compareStored(const Path& file, std::int64_t ma
                                                const std::vector<IndexedDocument>& documents,
                                                std::int64_t skipped) {
     SafeFiles::GuardedReader reader(file, maximum);
-    if (endsShowDifference(reader, documents, skipped)) return {std::nullopt, true};
+    if (endShowsDifference(reader, skipped)) return {std::nullopt, true};
     auto matcher = std::make_unique<StreamMatcher>(reader);
     if (!emitUntilTime(documents, skipped, *matcher)) {
         // Past the opening of the first document the file is laid out as this program writes,
