@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "failure_text.hpp"
+#include "ready_future.hpp"
 #include "station_actions.hpp"
 #include "station_model.hpp"
 
@@ -80,7 +81,7 @@ void StationModel::removeKey() {
 }
 
 QFuture<void> StationModel::test() {
-    if (!m_workspace || m_busy) return QtFuture::makeReadyFuture();
+    if (!m_workspace || m_busy) return readyFuture();
     setBusy(true);
     setModelResult(std::nullopt);
     const ModelProvider provider = m_provider;

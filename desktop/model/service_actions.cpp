@@ -1,8 +1,10 @@
 // Starting and stopping the background service through the login-agent facility.
 #include <QDir>
+#include <QPointer>
 #include <QPromise>
 
 #include "failure_text.hpp"
+#include "ready_future.hpp"
 #include "station_actions.hpp"
 #include "station_model.hpp"
 #include "synchronous_section.hpp"
@@ -49,7 +51,7 @@ void StationModel::startService() {
 }
 
 QFuture<void> StationModel::stopService() {
-    if (m_busy) return QtFuture::makeReadyFuture();
+    if (m_busy) return readyFuture();
     setBusy(true);
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> finished = promise->future();

@@ -4,6 +4,7 @@
 #include <QtConcurrent>
 
 #include "failure_text.hpp"
+#include "ready_future.hpp"
 #include "station_actions.hpp"
 #include "station_model.hpp"
 #include "synchronous_section.hpp"
@@ -102,7 +103,7 @@ void StationModel::rename() {
 }
 
 QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) {
-    if (!m_workspace || m_busy) return QtFuture::makeReadyFuture(false);
+    if (!m_workspace || m_busy) return readyFuture(false);
     const SynchronousSection section(*this);
     setBusy(true);
     const Workspace workspace = *m_workspace;
@@ -112,7 +113,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
     } catch (const std::exception& failure) {
         setError(describe(failure));
         setBusy(false);
-        return QtFuture::makeReadyFuture(false);
+        return readyFuture(false);
     }
     const Uuid station = workspace.configuration().id;
     return rebuildInBackground(workspace).then(
@@ -135,7 +136,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
 }
 
 QFuture<void> StationModel::search() {
-    if (!m_workspace || m_busy) return QtFuture::makeReadyFuture();
+    if (!m_workspace || m_busy) return readyFuture();
     setBusy(true);
     const Uuid station = m_workspace->configuration().id;
     return rebuildInBackground(*m_workspace)

@@ -230,6 +230,8 @@ std::int64_t integerOf(simdjson::ondemand::value value) {
         case simdjson::ondemand::number_type::floating_point_number:
             exact = json::exactInteger<std::int64_t>(number.get_double());
             break;
+        default:  // an integer beyond 64 bits (newer simdjson reports it as a type of its own)
+            break;
     }
     if (!exact) throw DecodingError("count not an integer");
     return *exact;
