@@ -8,6 +8,7 @@
 
 #include "command_line.hpp"
 #include "commands.hpp"
+#include "ostrak/locale.hpp"
 #include "ostrak/version.hpp"
 
 using namespace plovik::cli;
@@ -127,6 +128,7 @@ int finished() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ostrak::locale::useUtf8CharacterType();
     const std::vector<std::string> words(argv + 1, argv + argc);
     // Qt sees no argument of ours: it would take some for itself ("-qmljsdebugger=…").
     int qtArgumentCount = 1;

@@ -23,6 +23,7 @@
 #include "command_line.hpp"
 #include "ostrak/allocator.hpp"
 #include "ostrak/core.hpp"
+#include "ostrak/locale.hpp"
 #include "timer_loop.hpp"
 
 namespace {
@@ -115,6 +116,7 @@ int runUntilStopped(service::Agent& agent, const ServiceLock& lock, const sigset
 }  // namespace
 
 int main(int argc, char** argv) {
+    ostrak::locale::useUtf8CharacterType();
     // The first pass runs on this thread, the later ones on the timer's.
     allocator::useOneArena();
     const sigset_t stopSignals = blockStopSignals();

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "ostrak/installation.hpp"
+#include "ostrak/locale.hpp"
 #include "ostrak/safe_files.hpp"
 #include "plovik_app.hpp"
 #include "single_instance.hpp"
@@ -125,6 +126,7 @@ void removeStaleTemporaries() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ostrak::locale::useUtf8CharacterType();
     answerCommandLine(argc, argv);
     if (!hasDisplay()) {
         std::fputs("OstrakDesktop: 没有可用的图形显示（DISPLAY 或 WAYLAND_DISPLAY 未设置）。\n",
