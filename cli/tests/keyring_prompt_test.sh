@@ -5,7 +5,9 @@
 #   1. Saving a key asks the keyring to create its default collection: a password is chosen
 #      in the prompt, and the key is saved.
 #   2. With the collection locked, saving asks to unlock it: the password is typed, the key saved.
-#   3. Locked again, the prompt dismissed with Escape: the save is refused with its message.
+#   3. Locked again, `plovik status` reports the key stored without a prompt appearing (a look
+#      is no reason to ask for the password).
+#   4. Still locked, the prompt dismissed with Escape: the save is refused with its message.
 # Usage: dbus-run-session -- keyring_prompt_test.sh PLOVIK
 set -eu
 plovik=$1
@@ -97,8 +99,14 @@ save_answering sk-second type chosen-pw key Return
 [ "$said" = "已保存在本机钥匙串，尚未验证连接。" ] || fail "unlocked: $said"
 
 lock_keyring
+timeout 20 "$plovik" status --json >"$scratch/status" 2>&1 || fail "locked: plovik status: $(cat "$scratch/status")"
+if xdotool search --onlyvisible --class gcr-prompter >/dev/null 2>&1; then
+    fail "locked: plovik status made the keyring prompt for its password"
+fi
+grep -q '"deepseek": *true' "$scratch/status" || fail "locked: plovik status: $(cat "$scratch/status")"
+
 save_answering sk-third key Escape
 [ "$status" -eq 1 ] || fail "dismissed: status $status: $said"
 [ "$said" = "钥匙串未允许更新密钥。" ] || fail "dismissed: $said"
 
-echo "keyring prompt: created, unlocked and dismissed as a person would"
+echo "keyring prompt: created, unlocked, looked at without a prompt and dismissed as a person would"

@@ -84,10 +84,6 @@ private:
     GError* m_error = nullptr;
 };
 
-// Every matching item; locked ones are unlocked through the keyring's prompt on the way (those
-// whose prompt was dismissed stay locked).
-enum class Reach { lookOnly, unlock, unlockAndLoadSecrets };
-
 // libsecret, loaded, and the Secret Service of the session, for one operation. No bus, or no
 // provider on it, is a refusal of its own.
 class Keyring {
@@ -107,24 +103,31 @@ public:
                           {m_secret.get()});
     }
 
-    Items search(GHashTable* attributes, Reach reach, bool& failed) const {
+    // Every matching item, locked or not, without unlocking anything: a mere look never makes
+    // the keyring show its prompt.
+    Items search(GHashTable* attributes, bool& failed) const {
         Failure failure(*m_secret);
-        const auto flags = static_cast<SecretSearchFlags>(
-            SECRET_SEARCH_ALL | (reach != Reach::lookOnly ? SECRET_SEARCH_UNLOCK : 0) |
-            (reach == Reach::unlockAndLoadSecrets ? SECRET_SEARCH_LOAD_SECRETS : 0));
-        GList* found = m_secret->secret_service_search_sync(service(), schema(), attributes, flags,
-                                                            nullptr, failure.out());
+        GList* found = m_secret->secret_service_search_sync(
+            service(), schema(), attributes, SECRET_SEARCH_ALL, nullptr, failure.out());
         failed = static_cast<bool>(failure);
         return Items(found, {m_secret.get()});
     }
 
-    bool anyLocked(const Items& items) const {
-        for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-            if (m_secret->secret_item_get_locked(static_cast<SecretItem*>(entry->data))) {
-                return true;
-            }
-        }
-        return false;
+    // Asks the keyring to unlock the objects (items or collections); it prompts for those that
+    // are locked and answers at once for those that are open. True when its answer counts
+    // every one of them unlocked. The objects' own Locked flags are not asked: libsecret keeps
+    // them from before the prompt, and some versions (0.21 with gnome-keyring 48) still say
+    // "locked" after the person has unlocked them.
+    bool unlock(GList* objects) const {
+        gint wanted = 0;
+        for (GList* entry = objects; entry != nullptr; entry = entry->next) ++wanted;
+        if (wanted == 0) return true;
+        Failure failure(*m_secret);
+        GList* unlocked = nullptr;
+        const gint count = m_secret->secret_service_unlock_sync(service(), objects, nullptr,
+                                                                &unlocked, failure.out());
+        m_secret->g_list_free_full(unlocked, m_secret->g_object_unref);
+        return !failure && count == wanted;
     }
 
     // The default collection, ready to take an item: created when the account has none yet
@@ -143,14 +146,8 @@ public:
                 SECRET_COLLECTION_CREATE_NONE, nullptr, creation.out()));
             if (creation || !collection) return false;
         }
-        if (!m_secret->secret_collection_get_locked(collection.get())) return true;
         GList one{collection.get(), nullptr, nullptr};
-        Failure unlocking(*m_secret);
-        GList* unlocked = nullptr;
-        const gint count = m_secret->secret_service_unlock_sync(service(), &one, nullptr, &unlocked,
-                                                                unlocking.out());
-        m_secret->g_list_free_full(unlocked, m_secret->g_object_unref);
-        return !unlocking && count == 1;
+        return unlock(&one);
     }
 
 private:
@@ -187,10 +184,10 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const SecretFunctions& secret = keyring.functions();
     const auto attributes = keyring.attributesFor(station, provider);
     bool searchFailed = false;
-    const Items existing = keyring.search(attributes.get(), Reach::unlock, searchFailed);
+    const Items existing = keyring.search(attributes.get(), searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
-    if (searchFailed || keyring.anyLocked(existing) || !keyring.readyDefaultCollection()) {
+    if (searchFailed || !keyring.unlock(existing.get()) || !keyring.readyDefaultCollection()) {
         throw OstrakError(refused);
     }
 
@@ -211,13 +208,15 @@ std::string read(const Uuid& station, ModelProvider provider) {
     const Keyring keyring;
     const SecretFunctions& secret = keyring.functions();
     bool failed = false;
-    const Items items = keyring.search(keyring.attributesFor(station, provider).get(),
-                                       Reach::unlockAndLoadSecrets, failed);
-    if (failed) throw OstrakError(readRefused);
+    const Items items = keyring.search(keyring.attributesFor(station, provider).get(), failed);
+    if (failed || !keyring.unlock(items.get())) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
-        const Value stored(secret.secret_item_get_secret(static_cast<SecretItem*>(entry->data)),
-                           {&secret});
-        if (!stored) continue;  // a locked item: its secret was not loaded
+        // Loaded item by item: loading them together would skip any whose kept flag says locked.
+        auto* item = static_cast<SecretItem*>(entry->data);
+        Failure loading(secret);
+        if (!secret.secret_item_load_secret_sync(item, nullptr, loading.out()) || loading) continue;
+        const Value stored(secret.secret_item_get_secret(item), {&secret});
+        if (!stored) continue;
         gsize length = 0;
         const gchar* bytes = secret.secret_value_get(stored.get(), &length);
         const std::string key(bytes, length);
@@ -230,8 +229,7 @@ std::string read(const Uuid& station, ModelProvider provider) {
 bool isStored(const Uuid& station, ModelProvider provider) {
     const Keyring keyring;
     bool failed = false;
-    const Items items =
-        keyring.search(keyring.attributesFor(station, provider).get(), Reach::lookOnly, failed);
+    const Items items = keyring.search(keyring.attributesFor(station, provider).get(), failed);
     return !failed && items.get() != nullptr;
 }
 
@@ -239,11 +237,10 @@ void remove(const Uuid& station, ModelProvider provider) {
     const Keyring keyring;
     const SecretFunctions& secret = keyring.functions();
     bool failed = false;
-    const Items items =
-        keyring.search(keyring.attributesFor(station, provider).get(), Reach::unlock, failed);
+    const Items items = keyring.search(keyring.attributesFor(station, provider).get(), failed);
     // The Secret Service skips a locked item without an error when asked to clear: refuse
     // rather than report a key removed that is still stored.
-    if (failed || keyring.anyLocked(items)) throw OstrakError(removeRefused);
+    if (failed || !keyring.unlock(items.get())) throw OstrakError(removeRefused);
     // Nothing found is no failure: removing a key that is not there succeeds.
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         Failure failure(secret);

@@ -17,9 +17,8 @@ struct SecretFunctions {
     OSTRAK_LIBRARY_FUNCTION(secret_service_store_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_collection_for_alias_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_collection_create_sync);
-    OSTRAK_LIBRARY_FUNCTION(secret_collection_get_locked);
-    OSTRAK_LIBRARY_FUNCTION(secret_item_get_locked);
     OSTRAK_LIBRARY_FUNCTION(secret_item_get_secret);
+    OSTRAK_LIBRARY_FUNCTION(secret_item_load_secret_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_item_delete_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_value_new);
     OSTRAK_LIBRARY_FUNCTION(secret_value_get);
