@@ -140,6 +140,9 @@ void KnowledgeView::showResults() {
     for (const auto& document : m_station.documents())
         list->addWidget(resultEntry(m_station, document));
     m_results->addWidget(m_resultList);
+    // Shown now rather than at the layout's next pass, so the results are in the Tab order as
+    // soon as the search has ended.
+    m_resultList->show();
 }
 
 void KnowledgeView::sync() {

@@ -264,6 +264,14 @@ private slots:
         QTRY_VERIFY(!app->station().busy());
         QTRY_COMPARE(focus(), query);
         QCOMPARE(app->station().documents().size(), std::size_t{1});
+        const auto resultShown = [&] {  // on the page, so in the Tab order
+            for (auto* entry : app->root().page()->findChildren<QPushButton*>()) {
+                if (shows(entry) && entry->accessibleDescription().contains("typed by keys"))
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY(resultShown());
         key(Qt::Key_Tab);
         key(Qt::Key_Tab);  // past 搜索 to the result
         QVERIFY(focus()->accessibleDescription().contains("typed by keys"));  // title, then preview
