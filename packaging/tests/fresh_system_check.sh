@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# Installs the package as a new user would on a fresh Debian 12 system, without recommended
+# Installs the package as a new user would on a fresh Debian 12 or 13 system, without recommended
 # packages (the default of many servers, containers and minimal desktops), and checks that:
 #   1. apt installs it with --no-install-recommends;
 #   2. the window draws its Chinese as glyphs: the welcome page on Xvfb is compared with the same
 #      page once the Chinese font the package pulled in is taken away (then Qt draws boxes);
 #   3. the user unit is found by name in /usr/lib/systemd/user: `plovik service enable` under the
 #      user's own systemd manager enables it there, and the service writes a fresh heartbeat.
-# The system is a minimal bookworm made by debootstrap in a chroot, with systemd installed as on
-# any booted Debian; the window runs on an Xvfb screen outside it.
+# The system is a new copy of the minimal Debian of that release (made by debootstrap once, by
+# scripts/debian-base) in a chroot, with systemd installed as on any booted Debian; the window
+# runs on an Xvfb screen outside it.
 # Usage (as root, with network access to deb.debian.org):
-#   fresh_system_check.sh PACKAGE.deb [OUTPUT_DIR]   (screenshots go to OUTPUT_DIR)
+#   fresh_system_check.sh RELEASE PACKAGE.deb [OUTPUT_DIR]   (12 or 13; screenshots go to OUTPUT_DIR)
 set -euo pipefail
 [ "$(id -u)" -eq 0 ] || { echo "fresh_system_check.sh: run as root" >&2; exit 2; }
-[ $# -ge 1 ] && [ -f "$1" ] || { echo "usage: fresh_system_check.sh PACKAGE.deb [OUTPUT_DIR]" >&2; exit 2; }
+case "${1:-}" in 12 | 13) ;; *) set -- ;; esac
+[ $# -ge 2 ] && [ -f "$2" ] ||
+    { echo "usage: fresh_system_check.sh 12|13 PACKAGE.deb [OUTPUT_DIR]" >&2; exit 2; }
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-package=$(realpath "$1")
-output=$(realpath -m "${2:-$PWD/fresh-system}")
+release=$1
+package=$(realpath "$2")
+output=$(realpath -m "${3:-$PWD/fresh-system-$release}")
 mkdir -p "$output"
 "$here/../../scripts/install-deps" fresh
 display=
@@ -78,10 +82,13 @@ inside() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8
 passed() { echo "ok: $*"; }
 failed() { echo "FAILED: $*" >&2; exit 1; }
 
-echo "making a minimal Debian 12 system (debootstrap) in $root"
-debootstrap --variant=minbase bookworm "$root" http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 ||
-    { tail -5 "$work/debootstrap.log" >&2; failed "debootstrap"; }
+cache=$("$here/../../scripts/debian-base" "$release")
+echo "a new minimal Debian $release system in $root"
+mkdir "$root"
+tar -C "$root" --numeric-owner -xf "$cache/base.tar"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
 mount -t proc proc "$root/proc"
+mount --bind "$cache/archives" "$root/var/cache/apt/archives"
 cp "$package" "$root/tmp/"
 
 # 1. The package with its dependencies only, and systemd, which every booted Debian has.

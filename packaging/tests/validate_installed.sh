@@ -10,7 +10,15 @@ prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 desktop-file-validate "$prefix/share/applications/cn.trenzo.workstation.desktop"
-appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/cn.trenzo.workstation.metainfo.xml"
+# AppStream 1.0 warns that there is no home page, which the project does not have yet: that one
+# finding is let pass (AppStream 0.16 knows no such check), any other fails.
+overrides=()
+case "$(appstreamcli --version)" in
+    *" 0."*) ;;
+    *) overrides=(--override=url-homepage-missing=info) ;;
+esac
+appstreamcli validate --no-net --pedantic "${overrides[@]}" \
+    "$prefix/share/metainfo/cn.trenzo.workstation.metainfo.xml"
 # verify checks that ExecStart names an executable and that the man page of Documentation=
 # exists; the installed page is found through MANPATH.
 mkdir -m 700 "$work/run"
