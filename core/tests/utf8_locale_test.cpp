@@ -29,17 +29,19 @@ void setVariable(const char* name, const std::optional<std::string>& value) {
 TEST(Utf8Locale, TheCharacterTypeBecomesUtf8AndNothingElseChanges) {
     struct Case {
         std::optional<std::string> all, ctype, lang;  // as started
-        std::optional<std::string> ctypeAfter, messagesAfter, allAfter;
+        // After: LC_CTYPE, the other categories (LC_MESSAGES, LC_PAPER, ...) and LC_ALL.
+        std::optional<std::string> ctypeAfter, othersAfter, allAfter;
     };
     const std::vector<Case> cases{
-        {{}, {}, {}, "C.UTF-8", {}, {}},                  // env -i, cron
-        {"C", {}, "C.UTF-8", "C.UTF-8", "C", {}},         // LC_ALL=C hides LC_CTYPE: moved aside
-        {{}, "POSIX", {}, "C.UTF-8", {}, {}},             // a character type of its own
-        {{}, {}, "C.UTF-8", {}, {}, {}},                  // UTF-8 already: left alone
-        {"C.UTF-8", {}, "C", {}, {}, "C.UTF-8"},          // UTF-8 through LC_ALL: left alone
-        {{}, {}, "xx_NOWHERE.UTF-8", "C.UTF-8", {}, {}},  // a locale the system lacks
+        {{}, {}, {}, "C.UTF-8", {}, {}},                    // env -i, cron
+        {"C", {}, "C.UTF-8", "C.UTF-8", "C", {}},           // LC_ALL=C hides LC_CTYPE: moved aside
+        {"C", {}, "xx_NOWHERE.UTF-8", "C.UTF-8", "C", {}},  // ... to every other category
+        {{}, "POSIX", {}, "C.UTF-8", {}, {}},               // a character type of its own
+        {{}, {}, "C.UTF-8", {}, {}, {}},                    // UTF-8 already: left alone
+        {"C.UTF-8", {}, "C", {}, {}, "C.UTF-8"},            // UTF-8 through LC_ALL: left alone
+        {{}, {}, "xx_NOWHERE.UTF-8", "C.UTF-8", {}, {}},    // a locale the system lacks
     };
-    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG", "LC_MESSAGES"};
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG", "LC_MESSAGES", "LC_PAPER"};
     std::vector<std::optional<std::string>> saved;
     for (const char* name : names) saved.push_back(variable(name));
     for (const Case& start : cases) {
@@ -49,14 +51,18 @@ TEST(Utf8Locale, TheCharacterTypeBecomesUtf8AndNothingElseChanges) {
         setVariable("LC_CTYPE", start.ctype);
         setVariable("LANG", start.lang);
         ::unsetenv("LC_MESSAGES");
+        ::unsetenv("LC_PAPER");
+        const bool settable = std::setlocale(LC_ALL, "") != nullptr;
         std::setlocale(LC_ALL, "C");
         ostrak::locale::useUtf8CharacterType();
         EXPECT_STREQ(nl_langinfo(CODESET), "UTF-8");
         EXPECT_EQ(variable("LC_CTYPE"), start.ctypeAfter ? start.ctypeAfter : start.ctype);
-        EXPECT_EQ(variable("LC_MESSAGES"), start.messagesAfter);
+        EXPECT_EQ(variable("LC_MESSAGES"), start.othersAfter);
+        EXPECT_EQ(variable("LC_PAPER"), start.othersAfter);
         EXPECT_EQ(variable("LC_ALL"), start.allAfter);
-        // What Qt does first: the locale from the environment again, still UTF-8.
-        std::setlocale(LC_ALL, "");
+        // What Qt does first: the locale from the environment again, as settable as before (no
+        // category left to fall back on a locale the system lacks), and still UTF-8.
+        EXPECT_EQ(std::setlocale(LC_ALL, "") != nullptr, settable);
         EXPECT_STREQ(nl_langinfo(CODESET), "UTF-8");
     }
     for (std::size_t i = 0; i < std::size(names); ++i) setVariable(names[i], saved[i]);

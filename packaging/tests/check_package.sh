@@ -15,7 +15,11 @@ package=$(tail -n1 <<<"$built")
 fail() { echo "check_package: $*" >&2; exit 1; }
 
 actual=$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./|/|' | sort)
-diff <(sort "$here/package_files.txt") <(echo "$actual") ||
+expected=$(sort "$here/package_files.txt")
+# Debian 12's lintian has no AppStream check, so its package carries no override for one.
+release=$(. /etc/os-release && echo "${VERSION_ID:-}")
+[ "$release" = 12 ] && expected=$(grep -v '^/usr/share/lintian/' <<<"$expected")
+diff <(echo "$expected") <(echo "$actual") ||
     fail "$package does not hold the expected files (< expected, > found)"
 
 tree=$(mktemp -d)

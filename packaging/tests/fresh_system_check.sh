@@ -83,6 +83,9 @@ passed() { echo "ok: $*"; }
 failed() { echo "FAILED: $*" >&2; exit 1; }
 
 cache=$("$here/../../scripts/debian-base" "$release")
+# One user of apt's download folder (and its lock) at a time, as in scripts/test-on-debian.
+exec 9>"$cache/run.lock"
+flock 9
 echo "a new minimal Debian $release system in $root"
 mkdir "$root"
 tar -C "$root" --numeric-owner -xf "$cache/base.tar"

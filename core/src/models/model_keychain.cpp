@@ -113,21 +113,39 @@ public:
         return Items(found, {m_secret.get()});
     }
 
-    // Asks the keyring to unlock the objects (items or collections); it prompts for those that
-    // are locked and answers at once for those that are open. True when its answer counts
-    // every one of them unlocked. The objects' own Locked flags are not asked: libsecret keeps
-    // them from before the prompt, and some versions (0.21 with gnome-keyring 48) still say
-    // "locked" after the person has unlocked them.
-    bool unlock(GList* objects) const {
-        gint wanted = 0;
-        for (GList* entry = objects; entry != nullptr; entry = entry->next) ++wanted;
-        if (wanted == 0) return true;
+    // Asks the keyring to unlock the objects (items or collections): it prompts for those that
+    // are locked and answers at once for those that are open. The number it reports unlocked,
+    // or -1 when the call failed; a dismissed prompt unlocks nothing.
+    gint unlock(GList* objects) const {
         Failure failure(*m_secret);
         GList* unlocked = nullptr;
         const gint count = m_secret->secret_service_unlock_sync(service(), objects, nullptr,
                                                                 &unlocked, failure.out());
         m_secret->g_list_free_full(unlocked, m_secret->g_object_unref);
-        return !failure && count == wanted;
+        return failure ? -1 : count;
+    }
+
+    // The matching items unlocked, through the keyring's prompt where one is locked. Judged by
+    // asking the service afresh: not by libsecret's kept Locked flags, which date from before
+    // the prompt (libsecret 0.21.7 with gnome-keyring 48 still says "locked" after the person
+    // has unlocked them), nor by the unlock call's count, which leaves out items whose
+    // collection was open already when a prompt unlocked another.
+    bool unlockAll(const Items& items, GHashTable* attributes) const {
+        if (!items) return true;
+        return unlock(items.get()) >= 0 && noneLocked(attributes);
+    }
+
+    // Whether the service, asked now, holds no matching item locked. Never prompts.
+    bool noneLocked(GHashTable* attributes) const {
+        Failure failure(*m_secret);
+        gchar** unlocked = nullptr;
+        gchar** locked = nullptr;
+        const bool answered = m_secret->secret_service_search_for_dbus_paths_sync(
+            service(), schema(), attributes, nullptr, &unlocked, &locked, failure.out());
+        const bool none = answered && !failure && (locked == nullptr || *locked == nullptr);
+        m_secret->g_strfreev(unlocked);
+        m_secret->g_strfreev(locked);
+        return none;
     }
 
     // The default collection, ready to take an item: created when the account has none yet
@@ -146,8 +164,9 @@ public:
                 SECRET_COLLECTION_CREATE_NONE, nullptr, creation.out()));
             if (creation || !collection) return false;
         }
+        // One object asked for: the keyring's count answers for it (0 after a dismissed prompt).
         GList one{collection.get(), nullptr, nullptr};
-        return unlock(&one);
+        return unlock(&one) == 1;
     }
 
 private:
@@ -187,7 +206,8 @@ void save(std::string_view key, const Uuid& station, ModelProvider provider) {
     const Items existing = keyring.search(attributes.get(), searchFailed);
     const std::string& refused = existing ? updateRefused : saveRefused;
     // A locked item would survive beside the new one and keep answering with the old key.
-    if (searchFailed || !keyring.unlock(existing.get()) || !keyring.readyDefaultCollection()) {
+    if (searchFailed || !keyring.unlockAll(existing, attributes.get()) ||
+        !keyring.readyDefaultCollection()) {
         throw OstrakError(refused);
     }
 
@@ -208,8 +228,9 @@ std::string read(const Uuid& station, ModelProvider provider) {
     const Keyring keyring;
     const SecretFunctions& secret = keyring.functions();
     bool failed = false;
-    const Items items = keyring.search(keyring.attributesFor(station, provider).get(), failed);
-    if (failed || !keyring.unlock(items.get())) throw OstrakError(readRefused);
+    const auto attributes = keyring.attributesFor(station, provider);
+    const Items items = keyring.search(attributes.get(), failed);
+    if (failed || !keyring.unlockAll(items, attributes.get())) throw OstrakError(readRefused);
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         // Loaded item by item: loading them together would skip any whose kept flag says locked.
         auto* item = static_cast<SecretItem*>(entry->data);
@@ -237,10 +258,11 @@ void remove(const Uuid& station, ModelProvider provider) {
     const Keyring keyring;
     const SecretFunctions& secret = keyring.functions();
     bool failed = false;
-    const Items items = keyring.search(keyring.attributesFor(station, provider).get(), failed);
+    const auto attributes = keyring.attributesFor(station, provider);
+    const Items items = keyring.search(attributes.get(), failed);
     // The Secret Service skips a locked item without an error when asked to clear: refuse
     // rather than report a key removed that is still stored.
-    if (failed || !keyring.unlock(items.get())) throw OstrakError(removeRefused);
+    if (failed || !keyring.unlockAll(items, attributes.get())) throw OstrakError(removeRefused);
     // Nothing found is no failure: removing a key that is not there succeeds.
     for (GList* entry = items.get(); entry != nullptr; entry = entry->next) {
         Failure failure(secret);

@@ -1,5 +1,9 @@
 #pragma once
 
+// The search by object paths (which reports locked and unlocked items as the service sees them
+// now) is in the part of libsecret it calls "subject to change"; it has stood unchanged since
+// libsecret 0.7 and is in both Debian 12's 0.20 and Debian 13's 0.21.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 
 #include "platform/shared_library.hpp"
@@ -13,6 +17,7 @@ struct SecretFunctions {
     OSTRAK_LIBRARY_FUNCTION(secret_attributes_build);
     OSTRAK_LIBRARY_FUNCTION(secret_service_get_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_service_search_sync);
+    OSTRAK_LIBRARY_FUNCTION(secret_service_search_for_dbus_paths_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_service_unlock_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_service_store_sync);
     OSTRAK_LIBRARY_FUNCTION(secret_collection_for_alias_sync);
@@ -27,6 +32,7 @@ struct SecretFunctions {
     OSTRAK_LIBRARY_FUNCTION(g_hash_table_unref);
     OSTRAK_LIBRARY_FUNCTION(g_list_free_full);
     OSTRAK_LIBRARY_FUNCTION(g_error_free);
+    OSTRAK_LIBRARY_FUNCTION(g_strfreev);
 };
 
 }  // namespace ostrak

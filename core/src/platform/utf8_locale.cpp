@@ -16,8 +16,9 @@ namespace {
 constexpr const char* utf8Locale = "C.UTF-8";
 
 // The categories LC_ALL would otherwise override, LC_CTYPE left out.
-constexpr std::array otherCategories{"LC_COLLATE", "LC_MESSAGES", "LC_MONETARY", "LC_NUMERIC",
-                                     "LC_TIME"};
+constexpr std::array otherCategories{
+    "LC_COLLATE", "LC_MESSAGES", "LC_MONETARY",  "LC_NUMERIC",     "LC_TIME",          "LC_PAPER",
+    "LC_NAME",    "LC_ADDRESS",  "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
 
 bool characterTypeIsUtf8() {
     const std::string_view codeset = nl_langinfo(CODESET);
