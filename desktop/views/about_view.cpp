@@ -29,7 +29,7 @@ AboutView::AboutView(StationModel& station, QWidget* parent) : Page(station, par
         QString::fromUtf8(ostrak::Workspace::version.data(), ostrak::Workspace::version.size()) +
         tr(" · 开发预览"));
     version->add(new DetailRow(tr("支持范围"), tr("x86-64 / ARM64 · Linux 5.10 及以上")));
-    version->add(new DetailRow(tr("已实测"), tr("Debian 12；其他发行版待实机验收")));
+    version->add(new DetailRow(tr("已实测"), tr("Debian 12、13；其他发行版待实机验收")));
     version->add(new DetailRow(tr("发行状态"), releaseState()));
     version->add(new DetailRow(tr("小程序"), QStringLiteral("plovik")));
     version->add(style::label(tr("当前提供安装基础、知识库和模型连接测试。完整工作站开通尚未完成"
