@@ -105,11 +105,12 @@ fonts=$(inside dpkg-query -W -f '${Package} ${Status}\n' 'fonts-*' 2>/dev/null |
     awk '/ installed$/ && $1 ~ /cjk|wqy|arphic/ {print $1}')
 [ -n "$fonts" ] || failed "no Chinese font was installed with the package"
 passed "Chinese font installed as a dependency: $fonts"
-for library in libcurl4 libsecret-1-0; do
-    inside dpkg-query -W -f '${Status}' "$library" | grep -q "install ok installed" ||
+# By file: Debian 13 names the package libcurl4t64.
+for library in libcurl.so.4 libsecret-1.so.0; do
+    inside ldconfig -p | grep -F "$library (" >/dev/null ||
         failed "$library (loaded by the programs when first needed) was not installed"
 done
-passed "libcurl4 and libsecret-1-0 installed as dependencies"
+passed "libcurl.so.4 and libsecret-1.so.0 installed as dependencies"
 
 # The host's devices and /sys only now, after the maintainer scripts have run; a failed
 # --make-rslave would let the unmounts at the end reach the host's own mounts.
