@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -171,6 +172,49 @@ TEST_F(KnowledgeIndexTest, KeepsToTheByteBudget) {
     EXPECT_EQ(index.documents.size(), 65u);
     EXPECT_EQ(index.documents.back().relativePath, relative("big/300.md"));
     EXPECT_EQ(index.skipped, 1);
+}
+
+// Past the limits, what the stored index holds goes first: a note once found stays found while
+// it exists and fits, whatever sorts before it, and what is left out is the newest material.
+TEST_F(KnowledgeIndexTest, PastItsLimitsKeepsWhatItHeldAndLeavesOutTheNewest) {
+    std::vector<std::string> held;
+    for (int i = 0; i < 999; ++i) held.push_back("notes/5" + std::to_string(1000 + i) + ".md");
+    held.push_back("notes/9-confirmed.md");
+    for (const auto& name : held) put(name, "held");
+    fs::create_directory_symlink(knowledge / "notes", knowledge / "alias");  // counted once
+    ASSERT_EQ(workspace.rebuildIndex().documents.size(), 1000u);
+    const auto putMany = [&](const std::string& prefix, int count) {
+        for (int i = 0; i < count; ++i) put(prefix + std::to_string(1000 + i) + ".md", "new");
+    };
+    struct Step {
+        std::string what;
+        std::function<void()> change;
+        std::int64_t skipped;
+        std::string gone, admitted;  // a held note left out, a newcomer taken in its place
+    };
+    const std::vector<Step> steps{
+        {"200 new notes that sort first", [&] { putMany("notes/0", 200); }, 201, "", ""},
+        {"2,500 files imported into inbox/", [&] { putMany("inbox/", 2500); }, 2701, "", ""},
+        {"a held note grown past 256 KB", [&] { put(held[0], std::string(262145, 'x')); },
+         2701,  // it is counted, and a newcomer takes its place
+         held[0], "inbox/1000.md"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        const auto index = workspace.rebuildIndex();
+        EXPECT_EQ(index.documents.size(), 1000u);
+        EXPECT_EQ(index.skipped, step.skipped);
+        const auto now = paths(index);
+        const auto holds = [&](const std::string& name) {
+            return std::binary_search(now.begin(), now.end(), relative(name));
+        };
+        for (const auto& name : held) EXPECT_EQ(holds(name), name != step.gone) << name;
+        if (!step.admitted.empty()) {
+            EXPECT_TRUE(holds(step.admitted));
+        }
+        EXPECT_EQ(workspace.loadIndex().documents, index.documents);
+    }
 }
 
 // Control bytes are stored six times longer ("\u0001"): a full knowledge base of them, in

@@ -20,6 +20,12 @@ struct IndexedDocument {
 
 // The stored index "system/indexes/knowledge.json": documents sorted by relative path, how many
 // entries were counted as not indexable, and when the current content first appeared.
+//
+// Which files it holds when not all fit its limits (1,000 documents, 16 MB of text): first the
+// files the stored index already holds, each still subject to every check (size, UTF-8, the
+// document and byte budgets), then the others; both in the walk's order. So a note once found
+// stays found while it exists and fits, and what the limits leave out is the newest material.
+// With no readable stored index, every file is taken in the walk's order.
 struct KnowledgeIndex {
     std::vector<IndexedDocument> documents;
     std::int64_t skipped = 0;

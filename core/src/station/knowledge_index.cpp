@@ -14,6 +14,7 @@
 #include <optional>
 #include <queue>
 #include <system_error>
+#include <unordered_set>
 
 #include "files/folder_listing.hpp"
 #include "files/guarded_reader.hpp"
@@ -87,11 +88,26 @@ std::string titleOf(std::string_view text, std::string_view fileName) {
 // that the budget can still reach, and when a folder is listed, what its ancestors still hold
 // beyond the remaining budget is dropped, since the walk can never get to it. One path text is
 // extended and shortened, so memory grows with depth, not with its square.
+//
+// A walk takes every file it meets, or, when the stored index's files (the incumbents) go first,
+// only the incumbents (a first walk) or only the others (a second walk, with what the first left
+// of the budgets). Entries that are no file to index (links, folders with names that are not
+// UTF-8, those past the entry budget) are counted by the walk that takes the others.
+enum class Take { everything, incumbents, newcomers };
+
 class IndexBuilder {
 public:
     explicit IndexBuilder(const Path& root) : m_rootLength(root.native().size() + 1) {}
 
-    void walk(const Path& knowledge) {
+    // Whether a document was left out for the index's capacity (its document or byte budget).
+    bool full() const { return m_full; }
+
+    void walk(const Path& knowledge, Take take = Take::everything,
+              const std::unordered_set<std::string>* incumbents = nullptr) {
+        m_take = take;
+        m_incumbents = incumbents;
+        m_entries = 0;
+        m_stopped = false;
         auto walk = files::VerifiedDirectory::walk(paths::standardized(knowledge));
         if (!walk.missing.empty()) throw OstrakError(message::knowledgeUnreadable);
         m_path = paths::standardized(knowledge).native();
@@ -220,40 +236,65 @@ private:
         folder = std::move(*parent);
     }
 
+    // Counts an entry that is no file to index, once over the walks of one rebuild.
+    void skipEntry() {
+        if (m_take != Take::incumbents) ++m_skipped;
+    }
+
+    // Whether this walk decides about the file at the current path.
+    bool takes() const {
+        if (m_take == Take::everything) return true;
+        const bool incumbent = m_incumbents->contains(m_path.substr(m_rootLength));
+        return incumbent == (m_take == Take::incumbents);
+    }
+
+    // Counts a file left out for the index's capacity.
+    void skipForCapacity() {
+        ++m_skipped;
+        m_full = true;
+    }
+
     void visit(Folder& folder, const Entry& entry) {
         if (++m_entries > maximumEntries) {
-            ++m_skipped;
+            skipEntry();
             m_stopped = true;
             return;
         }
         if (entry.error != 0) throw std::system_error(entry.error, std::generic_category());
         const std::string& name = entry.name;
         if (S_ISLNK(entry.mode)) {
-            ++m_skipped;
+            skipEntry();
             return;
         }
         // A name that is not UTF-8 cannot be stored in the index; rather than fail every
         // rebuild for it, such a folder is counted once and not entered, such a file skipped.
         if (S_ISDIR(entry.mode)) {
             if (!text::isValidUtf8(name)) {
-                ++m_skipped;
+                skipEntry();
             } else {
                 descend(folder, entry);
             }
             return;
         }
-        if (!S_ISREG(entry.mode) || !hasIndexableExtension(name)) return;
-        if (!text::isValidUtf8(name) || entry.size > maximumFileSize ||
-            m_totalSize + entry.size > maximumTotalSize || m_documents.size() >= maximumDocuments) {
+        if (!S_ISREG(entry.mode) || !hasIndexableExtension(name) || !takes()) return;
+        if (!text::isValidUtf8(name) || entry.size > maximumFileSize) {
             ++m_skipped;
+            return;
+        }
+        if (m_totalSize + entry.size > maximumTotalSize || m_documents.size() >= maximumDocuments) {
+            skipForCapacity();
             return;
         }
         SafeFiles::GuardedReader reader(folder, name, maximumFileSize);
         Bytes content = SafeFiles::readAll(reader);
         // The size that counts is what was read: a file may have grown since it was listed.
         const auto size = static_cast<std::int64_t>(content.size());
-        if (!text::isValidUtf8(content) || m_totalSize + size > maximumTotalSize) {
+        if (!text::isValidUtf8(content)) {
             ++m_skipped;
+            return;
+        }
+        if (m_totalSize + size > maximumTotalSize) {
+            skipForCapacity();
             return;
         }
         IndexedDocument document{m_path.substr(m_rootLength), titleOf(content, name),
@@ -262,7 +303,7 @@ private:
         // that would take the index past what its reader accepts is counted as skipped.
         const std::size_t stored = storedSizeOf(document);
         if (m_storedSize + stored > storedBudget) {
-            ++m_skipped;
+            skipForCapacity();
             return;
         }
         m_documents.push_back(std::move(document));
@@ -298,6 +339,9 @@ private:
     bool m_exactSizes = false;
     bool m_stopped = false;
     bool m_failed = false;
+    bool m_full = false;
+    Take m_take = Take::everything;
+    const std::unordered_set<std::string>* m_incumbents = nullptr;
 };
 
 Path indexFile(const Workspace& workspace) {
@@ -328,19 +372,42 @@ std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
     return std::nullopt;
 }
 
+// The relative paths the stored index holds; none when it is missing or cannot be read.
+std::unordered_set<std::string> incumbentsOf(const Workspace& workspace) {
+    std::unordered_set<std::string> incumbents;
+    try {
+        for (auto& document : workspace.loadIndex().documents)
+            incumbents.insert(std::move(document.relativePath));
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        incumbents.clear();
+    }
+    return incumbents;
+}
+
 }  // namespace
 
 KnowledgeIndex Workspace::rebuildIndex() const {
     const Path knowledge = knowledgeURL();
     const Timestamp startedAt = Timestamp::now();
-    IndexBuilder builder(m_root);
-    builder.walk(knowledge);
-    auto documents = builder.takeDocuments();
+    auto builder = std::make_unique<IndexBuilder>(m_root);
+    builder->walk(knowledge);
+    // Only a knowledge base past the limits reads the stored index, to know what goes first.
+    if (builder->full()) {
+        const auto incumbents = incumbentsOf(*this);
+        if (!incumbents.empty()) {
+            builder = std::make_unique<IndexBuilder>(m_root);
+            builder->walk(knowledge, Take::incumbents, &incumbents);
+            builder->walk(knowledge, Take::newcomers, &incumbents);
+        }
+    }
+    auto documents = builder->takeDocuments();
     const Path file = indexFile(*this);
-    if (auto stored = unchangedStoredIndex(file, documents, builder.skipped())) {
+    if (auto stored = unchangedStoredIndex(file, documents, builder->skipped())) {
         return std::move(*stored);
     }
-    KnowledgeIndex index{std::move(documents), builder.skipped(), startedAt};
+    KnowledgeIndex index{std::move(documents), builder->skipped(), startedAt};
     indexjson::write(index, file, indexReadLimit);
     return index;
 }
