@@ -67,6 +67,12 @@ std::optional<std::string> skippedNotice(const KnowledgeIndex& index) {
     return "有 " + std::to_string(index.skipped) + " 项未纳入索引（大小、数量或链接限制）。";
 }
 
+std::optional<std::string> truncatedNotice(const ostrak::SearchMatches& matches) {
+    if (matches.total <= matches.documents.size()) return std::nullopt;
+    return "仅显示前 " + std::to_string(matches.documents.size()) + " 项，共 " +
+           std::to_string(matches.total) + " 项匹配。";
+}
+
 void requireInstalledProgram(std::string_view program) {
     const std::string home = Installation::homeDirectory().native();
     const bool installed = program.starts_with("/usr/") || program.starts_with("/opt/") ||

@@ -56,6 +56,9 @@ std::string savedNoteNotice(const ostrak::KnowledgeIndex& index, const ostrak::P
 // The notice after a search's rebuild: how many items the index left out, if any.
 std::optional<std::string> skippedNotice(const ostrak::KnowledgeIndex& index);
 
+// The line under a search's results when more matched than they show.
+std::optional<std::string> truncatedNotice(const ostrak::SearchMatches& matches);
+
 // The service may only be registered for an installed program: one run from a build or download
 // folder would leave a unit pointing at a file that can vanish. Throws the refusal.
 void requireInstalledProgram(std::string_view program);

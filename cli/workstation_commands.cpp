@@ -9,6 +9,7 @@
 #include <QTextBoundaryFinder>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -94,9 +95,9 @@ void printHits(const Workspace& workspace, const std::vector<IndexedDocument>& h
 }
 
 QJsonObject hitsAsJson(const Workspace& workspace, std::string_view query,
-                       const KnowledgeIndex& index, const std::vector<IndexedDocument>& hits) {
+                       const KnowledgeIndex& index, const SearchMatches& hits) {
     QJsonArray results;
-    for (const IndexedDocument& hit : hits) {
+    for (const IndexedDocument& hit : hits.documents) {
         results.append(QJsonObject{{"title", qt(hit.title)},
                                    {"path", qt(workspace.documentURL(hit).native())},
                                    {"relativePath", qt(hit.relativePath)},
@@ -104,6 +105,8 @@ QJsonObject hitsAsJson(const Workspace& workspace, std::string_view query,
     }
     return {{"query", qt(query)},
             {"results", results},
+            {"total", static_cast<qint64>(hits.total)},
+            {"truncated", hits.total > hits.documents.size()},
             {"skipped", static_cast<qint64>(index.skipped)}};
 }
 
@@ -314,16 +317,34 @@ void addNote(const Arguments& arguments) {
     }
 }
 
+namespace {
+
+// How many results --limit asks for: a whole number, 0 for all; 50 without it.
+std::size_t resultLimit(const Arguments& arguments) {
+    const auto limit = arguments.value("--limit");
+    if (!limit) return 50;
+    std::size_t count = 0;
+    const auto [end, error] = std::from_chars(limit->data(), limit->data() + limit->size(), count);
+    if (limit->empty() || error != std::errc() || end != limit->data() + limit->size()) {
+        throw UsageError("--limit 需要一个不小于 0 的整数。");
+    }
+    return count;
+}
+
+}  // namespace
+
 void searchNotes(const Arguments& arguments) {
+    const std::size_t limit = resultLimit(arguments);
     const Workspace workspace = openedWorkspace();
     const std::string& query = arguments.words.at(0);
     const KnowledgeIndex index = rebuildWithProgress(workspace);
-    const auto hits = index.search(query);
+    const SearchMatches hits = index.searchCounting(query, limit);
     if (arguments.has("--json")) {
         printJson(hitsAsJson(workspace, query, index, hits));
     } else {
-        printHits(workspace, hits);
+        printHits(workspace, hits.documents);
     }
+    if (const auto truncated = actions::truncatedNotice(hits)) tell(*truncated);
     if (const auto skipped = actions::skippedNotice(index)) tell(*skipped);
 }
 

@@ -199,6 +199,20 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
     ASSERT_EQ(found["results"].size(), 1u);
     EXPECT_EQ(found["results"][0]["title"], "第一篇");
     EXPECT_EQ(found["results"][0]["preview"], "# 第一篇 # 第一篇 关于 Linux 的笔记。");
+
+    // More matches than shown: said on standard error and in the JSON; --limit 0 shows all.
+    const Workspace workspace = Installation::load();
+    for (int i = 0; i < 55; ++i) workspace.writeNote("批量 " + std::to_string(i), "重复的词");
+    const Outcome capped = plovik({"search", "重复的词"});
+    EXPECT_EQ(std::count(capped.standardOutput.begin(), capped.standardOutput.end(), '\n'), 50);
+    EXPECT_EQ(capped.standardError, "仅显示前 50 项，共 55 项匹配。\n");
+    for (const auto& [limit, shown] : {std::pair{"0", 55u}, std::pair{"3", 3u}}) {
+        const auto json = nlohmann::json::parse(
+            plovik({"search", "重复的词", "--json", "--limit", limit}).standardOutput);
+        EXPECT_EQ(json["results"].size(), shown);
+        EXPECT_EQ(json["total"], 55);
+        EXPECT_EQ(json["truncated"], shown < 55u);
+    }
 }
 
 // The app's refusals with its messages, and those of a command line; none writes anything.
@@ -224,6 +238,7 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"status", "--jso"}, {}, 2, "未知选项：--jso"},
         {{"rename"}, {}, 2, "缺少参数。"},
         {{"search", "a", "b"}, {}, 2, "多余的参数：b"},
+        {{"search", "a", "--limit", "-1"}, {}, 2, "--limit 需要一个不小于 0 的整数。"},
         {{"note", "add", "x.md"}, {}, 2, "缺少 --title 标题。"},
         {{"key", "set", "deepseek", "sk-on-the-command-line"}, {}, 2, "密钥不能写在命令行里"},
         {{"key", "set", "openai"}, "sk-x", 2, "未知的服务商：openai"},

@@ -337,6 +337,15 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
     ASSERT_EQ(found.size(), 50u);
     EXPECT_EQ(found.front().relativePath, "p/100");
     EXPECT_EQ(found.back().relativePath, "p/149");
+    // Counted: the same first matches, and every one in the total; 0 keeps them all.
+    for (const std::size_t limit : {50u, 10u, 0u}) {
+        const auto counted = index.searchCounting("  STRASSE \n", limit);
+        EXPECT_EQ(counted.total, 80u);
+        ASSERT_EQ(counted.documents.size(), limit == 0 ? 80u : limit);
+        const auto shared = std::min(counted.documents.size(), found.size());
+        EXPECT_TRUE(std::equal(found.begin(), found.begin() + shared, counted.documents.begin()));
+    }
+    EXPECT_EQ(index.searchCounting("missing", 50).total, 0u);
     const std::pair<const char*, std::size_t> counts[] = {
         {"café", 50},   {"cafe", 0},    // accents count
         {"标", 50},     {"p/1", 0},     // paths are not searched

@@ -109,8 +109,9 @@ void StationModel::setRegistered(bool registered) {
     m_registered = registered;
     emit registeredChanged();
 }
-void StationModel::setDocuments(std::vector<IndexedDocument> documents) {
+void StationModel::setDocuments(std::vector<IndexedDocument> documents, QString resultsNote) {
     m_documents = std::move(documents);
+    m_resultsNote = std::move(resultsNote);
     emit documentsChanged();
 }
 void StationModel::setQuery(const QString& query) {

@@ -35,6 +35,8 @@ class StationModel : public QObject {
     Q_PROPERTY(bool registered READ registered NOTIFY registeredChanged)
     Q_PROPERTY(
         std::vector<ostrak::IndexedDocument> documents READ documents NOTIFY documentsChanged)
+    // The line under a search's results: that more matched, or that nothing did.
+    Q_PROPERTY(QString resultsNote READ resultsNote NOTIFY documentsChanged)
     Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
     Q_PROPERTY(
         ostrak::ModelProvider provider READ provider WRITE setProvider NOTIFY providerChanged)
@@ -62,6 +64,7 @@ public:
     const QString& serviceStatus() const { return m_serviceStatus; }
     bool registered() const { return m_registered; }
     const std::vector<ostrak::IndexedDocument>& documents() const { return m_documents; }
+    const QString& resultsNote() const { return m_resultsNote; }
     const QString& query() const { return m_query; }
     ostrak::ModelProvider provider() const { return m_provider; }
     const QString& modelName() const { return m_modelName; }
@@ -143,7 +146,7 @@ private:
     void setHeartbeat(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
     void setServiceStatus(const QString& status);
     void setRegistered(bool registered);
-    void setDocuments(std::vector<ostrak::IndexedDocument> documents);
+    void setDocuments(std::vector<ostrak::IndexedDocument> documents, QString resultsNote = {});
     bool stillOpen(const ostrak::Uuid& station) const;
 
     PlatformServices m_services;
@@ -158,6 +161,7 @@ private:
     QString m_serviceStatus;
     bool m_registered = false;
     std::vector<ostrak::IndexedDocument> m_documents;
+    QString m_resultsNote;
     QString m_query;
     ostrak::ModelProvider m_provider = ostrak::ModelProvider::deepseek;
     QString m_modelName;

@@ -152,7 +152,12 @@ QFuture<void> StationModel::search() {
             }
             // The query as it stands now: the user may have edited it during the rebuild, and
             // the results then answer the text the field shows.
-            setDocuments(outcome.index->search(utf8(m_query)));
+            auto matches = outcome.index->searchCounting(utf8(m_query), 50);
+            const auto truncated = actions::truncatedNotice(matches);
+            QString note = truncated                   ? QString::fromStdString(*truncated)
+                           : matches.documents.empty() ? tr("没有找到包含该内容的原稿。")
+                                                       : QString();
+            setDocuments(std::move(matches.documents), std::move(note));
             const auto skipped = actions::skippedNotice(*outcome.index);
             setNotice(skipped ? std::optional(QString::fromStdString(*skipped)) : std::nullopt);
             setBusy(false);

@@ -139,6 +139,10 @@ void KnowledgeView::showResults() {
     list->setSpacing(0);
     for (const auto& document : m_station.documents())
         list->addWidget(resultEntry(m_station, document));
+    if (!m_station.resultsNote().isEmpty()) {
+        list->addWidget(
+            style::label(m_station.resultsNote(), style::Text::callout, style::Tone::secondary));
+    }
     m_results->addWidget(m_resultList);
     // Shown now rather than at the layout's next pass, so the results are in the Tab order as
     // soon as the search has ended.

@@ -15,7 +15,8 @@ _plovik() {
         test) [ "$COMP_CWORD" -eq 2 ] && COMPREPLY=($(compgen -W "$providers" -- "$cur")) && return
               COMPREPLY=($(compgen -W "--model" -- "$cur")) ;;
         service) [ "$COMP_CWORD" -eq 2 ] && COMPREPLY=($(compgen -W "enable disable status" -- "$cur")) ;;
-        status | search) COMPREPLY=($(compgen -W "--json" -- "$cur")) ;;
+        status) COMPREPLY=($(compgen -W "--json" -- "$cur")) ;;
+        search) COMPREPLY=($(compgen -W "--json --limit" -- "$cur")) ;;
         create) [[ $cur == -* ]] && COMPREPLY=($(compgen -W "--at" -- "$cur")) && return
                 [ "${COMP_WORDS[COMP_CWORD-1]}" = "--at" ] && COMPREPLY=($(compgen -d -- "$cur")) ;;
         open) COMPREPLY=($(compgen -d -- "$cur")) ;;

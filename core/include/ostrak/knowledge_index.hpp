@@ -18,6 +18,12 @@ struct IndexedDocument {
     bool operator==(const IndexedDocument&) const = default;
 };
 
+// The first matches of a search, and how many documents match in all.
+struct SearchMatches {
+    std::vector<IndexedDocument> documents;  // in index order
+    std::size_t total = 0;
+};
+
 // The stored index "system/indexes/knowledge.json": documents sorted by relative path, how many
 // entries were counted as not indexable, and when the current content first appeared.
 //
@@ -34,6 +40,9 @@ struct KnowledgeIndex {
     // Documents whose title, or else text, holds the trimmed query under full case folding;
     // at most 50, in index order. Never throws.
     std::vector<IndexedDocument> search(std::string_view query) const;
+
+    // The same matches, every one counted: the first `limit` of them kept (0 keeps all).
+    SearchMatches searchCounting(std::string_view query, std::size_t limit) const;
 };
 
 template <>

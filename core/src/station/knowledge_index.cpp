@@ -441,10 +441,14 @@ Path Workspace::documentURL(const IndexedDocument& document) const {
     return url;
 }
 
-std::vector<IndexedDocument> KnowledgeIndex::search(std::string_view query) const {
-    std::vector<IndexedDocument> found;
+namespace {
+
+// Calls `found` with each document whose title or text holds the trimmed query under full case
+// folding, in index order, while it returns true.
+void forEachMatch(const std::vector<IndexedDocument>& documents, std::string_view query,
+                  const std::function<bool(const IndexedDocument&)>& found) {
     const std::string_view trimmed = text::trimmed(query);
-    if (trimmed.empty()) return found;
+    if (trimmed.empty()) return;
     const text::CaseFolder folder;
     std::string needle;
     folder.fold(trimmed, needle);
@@ -454,12 +458,29 @@ std::vector<IndexedDocument> KnowledgeIndex::search(std::string_view query) cons
         return ::memmem(folded.data(), folded.size(), needle.data(), needle.size()) != nullptr;
     };
     for (const auto& document : documents) {
-        if (contains(document.title) || contains(document.text)) {
-            found.push_back(document);
-            if (found.size() == maximumResults) break;
-        }
+        if ((contains(document.title) || contains(document.text)) && !found(document)) return;
     }
+}
+
+}  // namespace
+
+std::vector<IndexedDocument> KnowledgeIndex::search(std::string_view query) const {
+    std::vector<IndexedDocument> found;
+    forEachMatch(documents, query, [&](const IndexedDocument& document) {
+        found.push_back(document);
+        return found.size() < maximumResults;
+    });
     return found;
+}
+
+SearchMatches KnowledgeIndex::searchCounting(std::string_view query, std::size_t limit) const {
+    SearchMatches matches;
+    forEachMatch(documents, query, [&](const IndexedDocument& document) {
+        if (limit == 0 || matches.documents.size() < limit) matches.documents.push_back(document);
+        ++matches.total;
+        return true;
+    });
+    return matches;
 }
 
 }  // namespace ostrak

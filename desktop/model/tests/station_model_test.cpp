@@ -225,6 +225,10 @@ private slots:
         QVERIFY(!model->notice());  // a clean search clears the last notice
         QCOMPARE(model->documents().size(), std::size_t{1});
         QCOMPARE(model->documents()[0].text, std::string("香蕉 banana"));
+        QVERIFY(model->resultsNote().isEmpty());
+        model->setQuery("无此词");
+        waitFor(model->search());
+        QCOMPARE(model->resultsNote(), QStringLiteral("没有找到包含该内容的原稿。"));
         fs::create_symlink(inbox / "a.md", inbox / "link1.md");
         fs::create_symlink(inbox / "b.md", inbox / "link2.md");
         waitFor(model->search());
@@ -232,6 +236,10 @@ private slots:
         // Left out of a full index, a note is still saved, and the notice says where it is.
         for (int i = 0; i < 1000; ++i)
             ostrak::testing::writeFile(inbox / (std::to_string(i) + ".md"), "x");
+        model->setQuery("x");
+        waitFor(model->search());
+        QCOMPARE(model->documents().size(), std::size_t{50});
+        QCOMPARE(model->resultsNote(), QStringLiteral("仅显示前 50 项，共 998 项匹配。"));
         QVERIFY(waitFor(model->saveNote("周报", "正文")));
         QCOMPARE(model->query(), QStringLiteral("周报"));
         QCOMPARE(
