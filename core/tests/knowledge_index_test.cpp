@@ -333,6 +333,7 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
     }
     index.documents.push_back({"q/1", "\u212Aelvin", "nothing"});
     index.documents.push_back({"q/2", "ＷＩＤＥ", "wide"});
+    index.documents.push_back({"q/5", "Zoo", "ÀÞ"});  // the ends of folding ranges
     const auto found = index.search("  STRASSE \n");
     ASSERT_EQ(found.size(), 50u);
     EXPECT_EQ(found.front().relativePath, "p/100");
@@ -347,10 +348,10 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
     }
     EXPECT_EQ(index.searchCounting("missing", 50).total, 0u);
     const std::pair<const char*, std::size_t> counts[] = {
-        {"café", 50},   {"cafe", 0},    // accents count
-        {"标", 50},     {"p/1", 0},     // paths are not searched
-        {" \n\t", 0},   {"kELVIN", 1},  // the Kelvin sign folds to "k"
-        {"ｗｉｄｅ", 1}};
+        {"café", 50},    {"cafe", 0},    // accents count
+        {"标", 50},      {"p/1", 0},     // paths are not searched
+        {" \n\t", 0},    {"kELVIN", 1},  // the Kelvin sign folds to "k"
+        {"ｗｉｄｅ", 1}, {"zoo", 1},    {"àþ", 1}};
     // Characters whose full folding adds a combining mark fold whether written precomposed
     // or not: U+01F0 is "j" + U+030C, U+1E96 "h" + U+0331, U+1FF6 "ω" + U+0342.
     index.documents.push_back({"q/3", "\u01F0 \u1E96 \u1FF6", "x"});
