@@ -22,6 +22,7 @@ inline constexpr const char* renamed = "名字已保存。";
 inline constexpr const char* noteFound = "原稿已保存，并已在本地索引查回。";
 inline constexpr const char* noteNotFound =
     "原稿已保存；索引达到容量限制，尚未查回。可在知识库目录打开原稿。";
+inline constexpr const char* nothingSkipped = "所有条目都已纳入索引。";
 inline constexpr const char* diagnosticsExported = "诊断已导出，不包含密钥、笔记正文和账户信息。";
 inline constexpr const char* keySaved = "已保存在本机钥匙串，尚未验证连接。";
 inline constexpr const char* keyRemoved = "密钥已从钥匙串移除。";

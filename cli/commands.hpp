@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QJsonObject>
+#include <QString>
+
 #include <string>
 #include <string_view>
 
@@ -18,6 +21,7 @@ void openStation(const Arguments& arguments);
 void renameStation(const Arguments& arguments);
 void addNote(const Arguments& arguments);
 void searchNotes(const Arguments& arguments);
+void listSkipped(const Arguments& arguments);
 void exportDiagnostics(const Arguments& arguments);
 
 void setKey(const Arguments& arguments);
@@ -33,6 +37,8 @@ void showService(const Arguments& arguments);
 ostrak::Workspace openedWorkspace();          // the workstation the pointer names, or refused
 ostrak::Path absolutePath(std::string_view);  // relative to the working folder
 AgentStatus askAgent();                       // within the answer timeout
+QString qt(std::string_view text);            // UTF-8 to Qt
+void printJson(const QJsonObject& object);    // on standard output, indented
 void printLine(std::string_view text);        // on standard output
 void tell(std::string_view text);             // on standard error: notices beside the output
 

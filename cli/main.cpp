@@ -47,6 +47,11 @@ const std::vector<Command>& commands() {
          "查找笔记：每行一条（标题、路径、摘要）；默认前 50 项，--limit 0 为全部",
          {{"--limit"}, {"--json"}, 1, 1},
          searchNotes},
+        {"index skipped",
+         "index skipped [--json]",
+         "列出未纳入索引的条目及原因（路径从知识库目录算起）",
+         {{}, {"--json"}, 0, 0},
+         listSkipped},
         {"key set",
          "key set deepseek|zhipu",
          "从标准输入读取密钥并存入钥匙串",
@@ -145,7 +150,8 @@ int main(int argc, char** argv) {
     std::size_t used = 0;
     const Command* command = commandNamed(words, used);
     if (!command) {
-        const bool group = words[0] == "note" || words[0] == "key" || words[0] == "service";
+        const bool group =
+            words[0] == "note" || words[0] == "index" || words[0] == "key" || words[0] == "service";
         if (group && words.size() == 1) return usageError("缺少子命令。", words[0]);
         return usageError((group ? "未知的子命令：" + words[1] : "未知的命令：" + words[0]),
                           words[0]);

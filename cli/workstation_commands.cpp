@@ -29,14 +29,6 @@ namespace {
 constexpr std::size_t noteLimit = 262144;  // bytes; one more is read, for the core's refusal
 constexpr int previewLength = 200;         // graphemes, as the app's result list shows
 
-QString qt(std::string_view text) {
-    return QString::fromUtf8(text.data(), std::ssize(text));
-}
-
-void printJson(const QJsonObject& object) {
-    std::cout << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
-}
-
 // Reads the note's body: the file, or standard input. Unreadable or not UTF-8 is refused
 // before anything is written.
 std::string readBody(const std::optional<std::string>& file) {
@@ -156,6 +148,14 @@ Workspace openedWorkspace() {
 Path absolutePath(std::string_view path) {
     if (path.empty()) throw UsageError("路径不能为空。");
     return std::filesystem::absolute(Path(path)).lexically_normal();
+}
+
+QString qt(std::string_view text) {
+    return QString::fromUtf8(text.data(), std::ssize(text));
+}
+
+void printJson(const QJsonObject& object) {
+    std::cout << QJsonDocument(object).toJson(QJsonDocument::Indented).toStdString();
 }
 
 void printLine(std::string_view text) {

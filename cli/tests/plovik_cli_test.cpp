@@ -213,6 +213,21 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
         EXPECT_EQ(json["total"], 55);
         EXPECT_EQ(json["truncated"], shown < 55u);
     }
+
+    // What the index leaves out, one a line, and as JSON; the same count as the search's notice.
+    EXPECT_EQ(plovik({"index", "skipped"}).standardError, "所有条目都已纳入索引。\n");
+    const Path inbox = workspace.knowledgeURL() / "inbox";
+    writeFile(inbox / "旧\tGBK.txt", "\xd6\xd0\xce\xc4");
+    std::filesystem::create_symlink("/etc/passwd", inbox / "passwd.md");
+    EXPECT_EQ(plovik({"index", "skipped"}).standardOutput,
+              "inbox/passwd.md\t符号链接\ninbox/旧?GBK.txt\t不是 UTF-8 文本，可能是 GBK 编码\n");
+    EXPECT_NE(plovik({"search", "x"}).standardError.find("有 2 项未纳入索引"), std::string::npos);
+    const auto skipped =
+        nlohmann::json::parse(plovik({"index", "skipped", "--json"}).standardOutput);
+    EXPECT_EQ(skipped["knowledgeFolder"], workspace.knowledgeURL().native());
+    ASSERT_EQ(skipped["skipped"].size(), 2u);
+    EXPECT_EQ(skipped["skipped"][1]["relativePath"], "inbox/旧\tGBK.txt");
+    EXPECT_EQ(skipped["skipped"][0]["reason"], "符号链接");
 }
 
 // The app's refusals with its messages, and those of a command line; none writes anything.

@@ -142,10 +142,13 @@ TEST_F(KnowledgeIndexTest, IndexesMarkdownAndTextWithTitlesFromTheFirstLine) {
     }
 }
 
-TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndex) {
+// Each entry counted as skipped is listed with its reason, in walk order, and listing writes
+// nothing.
+TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndexAndSaysWhy) {
     put("exact.md", std::string(262144, 'x'));
     put("over.md", std::string(262145, 'x'));
     put("latin1.md", "caf\xe9");
+    put("gbk.txt", "\xd6\xd0\xce\xc4 GBK");
     put("bad\xff.md", "fine inside");
     put("other\xfe/inside.md", "never seen");
     put("other\xfe/more.md", "never seen");
@@ -156,8 +159,18 @@ TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndex) {
     const auto index = workspace.rebuildIndex();
     EXPECT_EQ(paths(index),
               (std::vector<std::string>{relative("exact.md"), relative("linked/one.md")}));
-    // over.md, latin1.md, bad\xff.md, the other\xfe folder once, and the link.
-    EXPECT_EQ(index.skipped, 5);
+    const std::vector<SkippedEntry> expected{
+        {"alias", "符号链接"},
+        {"bad\\xFF.md", "名称不是 UTF-8"},
+        {"gbk.txt", "不是 UTF-8 文本，可能是 GBK 编码"},
+        {"latin1.md", "不是 UTF-8 文本"},
+        {"other\\xFE", "名称不是 UTF-8"},  // the folder once, not entered
+        {"over.md", "超过 256 KB"},
+    };
+    EXPECT_EQ(index.skipped, 6);
+    fs::remove(indexFile);
+    EXPECT_EQ(workspace.skippedEntries(), expected);
+    EXPECT_FALSE(fs::exists(indexFile));
 }
 
 TEST_F(KnowledgeIndexTest, KeepsToTheByteBudget) {
@@ -213,6 +226,14 @@ TEST_F(KnowledgeIndexTest, PastItsLimitsKeepsWhatItHeldAndLeavesOutTheNewest) {
         if (!step.admitted.empty()) {
             EXPECT_TRUE(holds(step.admitted));
         }
+        const auto skipped = workspace.skippedEntries();
+        EXPECT_EQ(skipped.size(), static_cast<std::size_t>(step.skipped));
+        for (const auto& entry : skipped) {
+            const auto reason = entry.relativePath == "alias"     ? skipReason::link
+                                : entry.relativePath == step.gone ? skipReason::tooLarge
+                                                                  : skipReason::capacity;
+            EXPECT_EQ(entry.reason, reason) << entry.relativePath;
+        }
         EXPECT_EQ(workspace.loadIndex().documents, index.documents);
     }
 }
@@ -252,6 +273,8 @@ TEST_F(KnowledgeIndexTest, StopsAfterTenThousandEntriesInByteOrder) {
     const auto index = workspace.rebuildIndex();
     EXPECT_EQ(paths(index), expected);
     EXPECT_EQ(index.skipped, 1);
+    EXPECT_EQ(workspace.skippedEntries(),
+              (std::vector<SkippedEntry>{{"inbox/2000.md", "目录条目超过 10,000 项，其余未检查"}}));
 }
 
 // A locked folder and a file of another user need an unprivileged run with such a file

@@ -109,9 +109,11 @@ void StationModel::setRegistered(bool registered) {
     m_registered = registered;
     emit registeredChanged();
 }
-void StationModel::setDocuments(std::vector<IndexedDocument> documents, QString resultsNote) {
+void StationModel::setDocuments(std::vector<IndexedDocument> documents, QString resultsNote,
+                                qint64 skippedCount) {
     m_documents = std::move(documents);
     m_resultsNote = std::move(resultsNote);
+    m_skippedCount = skippedCount;
     emit documentsChanged();
 }
 void StationModel::setQuery(const QString& query) {

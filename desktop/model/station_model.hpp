@@ -37,6 +37,8 @@ class StationModel : public QObject {
         std::vector<ostrak::IndexedDocument> documents READ documents NOTIFY documentsChanged)
     // The line under a search's results: that more matched, or that nothing did.
     Q_PROPERTY(QString resultsNote READ resultsNote NOTIFY documentsChanged)
+    // How many entries the index behind the results left out.
+    Q_PROPERTY(qint64 skippedCount READ skippedCount NOTIFY documentsChanged)
     Q_PROPERTY(QString query READ query WRITE setQuery NOTIFY queryChanged)
     Q_PROPERTY(
         ostrak::ModelProvider provider READ provider WRITE setProvider NOTIFY providerChanged)
@@ -65,6 +67,7 @@ public:
     bool registered() const { return m_registered; }
     const std::vector<ostrak::IndexedDocument>& documents() const { return m_documents; }
     const QString& resultsNote() const { return m_resultsNote; }
+    qint64 skippedCount() const { return m_skippedCount; }
     const QString& query() const { return m_query; }
     ostrak::ModelProvider provider() const { return m_provider; }
     const QString& modelName() const { return m_modelName; }
@@ -98,6 +101,9 @@ public:
     void rename();
     QFuture<bool> saveNote(const QString& title, const QString& body);
     QFuture<void> search();
+    // Every entry the index leaves out, with its reason; nothing when the walk fails (then
+    // `error`), while busy, or when another workstation was opened meanwhile.
+    QFuture<std::optional<std::vector<ostrak::SkippedEntry>>> listSkipped();
     void openDocument(const ostrak::IndexedDocument& document);
     void openFolder(const std::optional<QString>& folder);
     void exportDiagnostics();
@@ -146,7 +152,8 @@ private:
     void setHeartbeat(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
     void setServiceStatus(const QString& status);
     void setRegistered(bool registered);
-    void setDocuments(std::vector<ostrak::IndexedDocument> documents, QString resultsNote = {});
+    void setDocuments(std::vector<ostrak::IndexedDocument> documents, QString resultsNote = {},
+                      qint64 skippedCount = 0);
     bool stillOpen(const ostrak::Uuid& station) const;
 
     PlatformServices m_services;
@@ -162,6 +169,7 @@ private:
     bool m_registered = false;
     std::vector<ostrak::IndexedDocument> m_documents;
     QString m_resultsNote;
+    qint64 m_skippedCount = 0;
     QString m_query;
     ostrak::ModelProvider m_provider = ostrak::ModelProvider::deepseek;
     QString m_modelName;

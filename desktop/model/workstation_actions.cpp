@@ -128,7 +128,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
                 return false;
             }
             setQuery(title);
-            setDocuments(outcome.index->search(utf8(title)));
+            setDocuments(outcome.index->search(utf8(title)), {}, outcome.index->skipped);
             setNotice(QString::fromStdString(actions::savedNoteNotice(*outcome.index, root, note)));
             setBusy(false);
             return true;
@@ -157,10 +157,31 @@ QFuture<void> StationModel::search() {
             QString note = truncated                   ? QString::fromStdString(*truncated)
                            : matches.documents.empty() ? tr("没有找到包含该内容的原稿。")
                                                        : QString();
-            setDocuments(std::move(matches.documents), std::move(note));
+            setDocuments(std::move(matches.documents), std::move(note), outcome.index->skipped);
             const auto skipped = actions::skippedNotice(*outcome.index);
             setNotice(skipped ? std::optional(QString::fromStdString(*skipped)) : std::nullopt);
             setBusy(false);
+        });
+}
+
+QFuture<std::optional<std::vector<SkippedEntry>>> StationModel::listSkipped() {
+    using Entries = std::optional<std::vector<SkippedEntry>>;
+    if (!m_workspace || m_busy) return readyFuture(Entries{});
+    setBusy(true);
+    const Workspace workspace = *m_workspace;
+    const Uuid station = workspace.configuration().id;
+    return QtConcurrent::run([workspace]() -> std::pair<Entries, QString> {
+               try {
+                   return {workspace.skippedEntries(), {}};
+               } catch (const std::exception& failure) {
+                   return {{}, describe(failure)};
+               }
+           })
+        .then(this, [this, station](std::pair<Entries, QString> outcome) {
+            setBusy(false);
+            if (!outcome.second.isEmpty()) setError(outcome.second);
+            if (!outcome.second.isEmpty() || !stillOpen(station)) return Entries{};
+            return std::move(outcome.first);
         });
 }
 

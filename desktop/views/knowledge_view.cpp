@@ -8,6 +8,7 @@
 #include <QShortcut>
 
 #include "page_title.hpp"
+#include "skipped_entries_dialog.hpp"
 #include "style.hpp"
 #include "surface.hpp"
 
@@ -99,6 +100,18 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_results = new QVBoxLayout;
     m_results->setSpacing(0);
     searching->add(m_results);
+    m_showSkipped = new QPushButton(tr("查看未纳入索引的条目"));
+    m_showSkipped->setVisible(false);
+    connect(m_showSkipped, &QPushButton::clicked, this, [this] {
+        m_station.listSkipped().then(
+            this, [this](const std::optional<std::vector<ostrak::SkippedEntry>>& entries) {
+                if (entries) showSkippedEntries(this, *entries);
+            });
+    });
+    auto* skippedRow = new QHBoxLayout;
+    skippedRow->addWidget(m_showSkipped);
+    skippedRow->addStretch();
+    searching->add(skippedRow);
     searching->add(style::label(tr("开发版支持本工作站的 Markdown / TXT，最多 1,000 篇、正文合计 "
                                    "16 MB。外部 Obsidian 库导入与语义检索尚未开放。"),
                                 style::Text::caption, style::Tone::secondary));
@@ -157,6 +170,8 @@ void KnowledgeView::sync() {
     m_save->setEnabled(!busy && !m_body->toPlainText().trimmed().isEmpty());
     showText(m_query, m_station.query());
     m_search->setEnabled(!busy && !m_station.query().isEmpty());
+    m_showSkipped->setVisible(m_station.skippedCount() > 0);
+    m_showSkipped->setEnabled(!busy);
     m_activity->setVisible(busy);
 }
 

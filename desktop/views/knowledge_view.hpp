@@ -31,6 +31,7 @@ private:
     QLineEdit* m_query = nullptr;
     QPushButton* m_search = nullptr;
     QProgressBar* m_activity = nullptr;
+    QPushButton* m_showSkipped = nullptr;  // shown while the index leaves entries out
     QVBoxLayout* m_results = nullptr;
     QPointer<QWidget> m_resultList;  // the results shown, rebuilt whole for each search
 };

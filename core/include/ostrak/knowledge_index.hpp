@@ -24,6 +24,23 @@ struct SearchMatches {
     std::size_t total = 0;
 };
 
+// An entry of the knowledge folder that a walk counted as not indexed, and why.
+struct SkippedEntry {
+    std::string relativePath;  // from the knowledge folder; bytes that are not UTF-8 as "\xNN"
+    std::string reason;        // one of the texts in skipReason
+    bool operator==(const SkippedEntry&) const = default;
+};
+
+namespace skipReason {
+inline constexpr std::string_view link = "符号链接";
+inline constexpr std::string_view tooLarge = "超过 256 KB";
+inline constexpr std::string_view capacity = "超出 1,000 篇或 16 MB 的索引容量";
+inline constexpr std::string_view notUtf8 = "不是 UTF-8 文本";
+inline constexpr std::string_view maybeGbk = "不是 UTF-8 文本，可能是 GBK 编码";
+inline constexpr std::string_view nameNotUtf8 = "名称不是 UTF-8";
+inline constexpr std::string_view entryBudget = "目录条目超过 10,000 项，其余未检查";
+}  // namespace skipReason
+
 // The stored index "system/indexes/knowledge.json": documents sorted by relative path, how many
 // entries were counted as not indexable, and when the current content first appeared.
 //

@@ -92,12 +92,16 @@ std::string titleOf(std::string_view text, std::string_view fileName) {
 // A walk takes every file it meets, or, when the stored index's files (the incumbents) go first,
 // only the incumbents (a first walk) or only the others (a second walk, with what the first left
 // of the budgets). Entries that are no file to index (links, folders with names that are not
-// UTF-8, those past the entry budget) are counted by the walk that takes the others.
+// UTF-8, those past the entry budget) are counted by the walk that takes the others. What is
+// counted can also be recorded, with its reason: one entry per count.
 enum class Take { everything, incumbents, newcomers };
 
 class IndexBuilder {
 public:
-    explicit IndexBuilder(const Path& root) : m_rootLength(root.native().size() + 1) {}
+    explicit IndexBuilder(const Path& root, std::vector<SkippedEntry>* record = nullptr)
+        : m_rootLength(root.native().size() + 1), m_record(record) {
+        if (m_record) m_record->clear();
+    }
 
     // Whether a document was left out for the index's capacity (its document or byte budget).
     bool full() const { return m_full; }
@@ -111,6 +115,7 @@ public:
         auto walk = files::VerifiedDirectory::walk(paths::standardized(knowledge));
         if (!walk.missing.empty()) throw OstrakError(message::knowledgeUnreadable);
         m_path = paths::standardized(knowledge).native();
+        m_knowledgeLength = m_path.size() + 1;
         Level top;
         if (!list(walk.deepest, top.entries)) throw OstrakError(message::knowledgeUnreadable);
         walkLevel(walk.deepest, top);
@@ -236,9 +241,17 @@ private:
         folder = std::move(*parent);
     }
 
+    // Counts the entry at the current path as skipped, and records why when asked to.
+    void skip(std::string_view reason) {
+        ++m_skipped;
+        if (!m_record) return;
+        m_record->push_back(
+            {text::withInvalidBytesEscaped(m_path.substr(m_knowledgeLength)), std::string(reason)});
+    }
+
     // Counts an entry that is no file to index, once over the walks of one rebuild.
-    void skipEntry() {
-        if (m_take != Take::incumbents) ++m_skipped;
+    void skipEntry(std::string_view reason) {
+        if (m_take != Take::incumbents) skip(reason);
     }
 
     // Whether this walk decides about the file at the current path.
@@ -250,35 +263,39 @@ private:
 
     // Counts a file left out for the index's capacity.
     void skipForCapacity() {
-        ++m_skipped;
+        skip(skipReason::capacity);
         m_full = true;
     }
 
     void visit(Folder& folder, const Entry& entry) {
         if (++m_entries > maximumEntries) {
-            skipEntry();
+            skipEntry(skipReason::entryBudget);
             m_stopped = true;
             return;
         }
         if (entry.error != 0) throw std::system_error(entry.error, std::generic_category());
         const std::string& name = entry.name;
         if (S_ISLNK(entry.mode)) {
-            skipEntry();
+            skipEntry(skipReason::link);
             return;
         }
         // A name that is not UTF-8 cannot be stored in the index; rather than fail every
         // rebuild for it, such a folder is counted once and not entered, such a file skipped.
         if (S_ISDIR(entry.mode)) {
             if (!text::isValidUtf8(name)) {
-                skipEntry();
+                skipEntry(skipReason::nameNotUtf8);
             } else {
                 descend(folder, entry);
             }
             return;
         }
         if (!S_ISREG(entry.mode) || !hasIndexableExtension(name) || !takes()) return;
-        if (!text::isValidUtf8(name) || entry.size > maximumFileSize) {
-            ++m_skipped;
+        if (!text::isValidUtf8(name)) {
+            skip(skipReason::nameNotUtf8);
+            return;
+        }
+        if (entry.size > maximumFileSize) {
+            skip(skipReason::tooLarge);
             return;
         }
         if (m_totalSize + entry.size > maximumTotalSize || m_documents.size() >= maximumDocuments) {
@@ -290,7 +307,7 @@ private:
         // The size that counts is what was read: a file may have grown since it was listed.
         const auto size = static_cast<std::int64_t>(content.size());
         if (!text::isValidUtf8(content)) {
-            ++m_skipped;
+            skip(text::decodesAsGb18030(content) ? skipReason::maybeGbk : skipReason::notUtf8);
             return;
         }
         if (m_totalSize + size > maximumTotalSize) {
@@ -329,6 +346,8 @@ private:
     }
 
     std::size_t m_rootLength;
+    std::size_t m_knowledgeLength = 0;
+    std::vector<SkippedEntry>* m_record;
     std::string m_path;            // of the entry being visited
     std::vector<Level*> m_levels;  // the folders being visited, outermost first
     std::vector<IndexedDocument> m_documents;
@@ -386,22 +405,27 @@ std::unordered_set<std::string> incumbentsOf(const Workspace& workspace) {
     return incumbents;
 }
 
+// The walks of one rebuild, their skipped entries recorded when `record` is given. Only a
+// knowledge base past the limits reads the stored index, to know what goes first.
+std::unique_ptr<IndexBuilder> walkKnowledge(const Workspace& workspace,
+                                            std::vector<SkippedEntry>* record = nullptr) {
+    const Path knowledge = workspace.knowledgeURL();
+    auto builder = std::make_unique<IndexBuilder>(workspace.root(), record);
+    builder->walk(knowledge);
+    if (!builder->full()) return builder;
+    const auto incumbents = incumbentsOf(workspace);
+    if (incumbents.empty()) return builder;
+    builder = std::make_unique<IndexBuilder>(workspace.root(), record);
+    builder->walk(knowledge, Take::incumbents, &incumbents);
+    builder->walk(knowledge, Take::newcomers, &incumbents);
+    return builder;
+}
+
 }  // namespace
 
 KnowledgeIndex Workspace::rebuildIndex() const {
-    const Path knowledge = knowledgeURL();
     const Timestamp startedAt = Timestamp::now();
-    auto builder = std::make_unique<IndexBuilder>(m_root);
-    builder->walk(knowledge);
-    // Only a knowledge base past the limits reads the stored index, to know what goes first.
-    if (builder->full()) {
-        const auto incumbents = incumbentsOf(*this);
-        if (!incumbents.empty()) {
-            builder = std::make_unique<IndexBuilder>(m_root);
-            builder->walk(knowledge, Take::incumbents, &incumbents);
-            builder->walk(knowledge, Take::newcomers, &incumbents);
-        }
-    }
+    const auto builder = walkKnowledge(*this);
     auto documents = builder->takeDocuments();
     const Path file = indexFile(*this);
     if (auto stored = unchangedStoredIndex(file, documents, builder->skipped())) {
@@ -410,6 +434,12 @@ KnowledgeIndex Workspace::rebuildIndex() const {
     KnowledgeIndex index{std::move(documents), builder->skipped(), startedAt};
     indexjson::write(index, file, indexReadLimit);
     return index;
+}
+
+std::vector<SkippedEntry> Workspace::skippedEntries() const {
+    std::vector<SkippedEntry> skipped;
+    walkKnowledge(*this, &skipped);
+    return skipped;
 }
 
 // Mapped rather than read: a 16 MB buffer read into afresh on every load costs its pages to be

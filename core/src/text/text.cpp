@@ -2,10 +2,13 @@
 
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <simdjson.h>
+#include <array>
+#include <cstdio>
 #include <memory>
 
 namespace ostrak::text {
@@ -25,7 +28,11 @@ struct BreakIteratorCloser {
 struct TextCloser {
     void operator()(UText* text) const { utext_close(text); }
 };
+struct ConverterCloser {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
 using BreakIterator = std::unique_ptr<UBreakIterator, BreakIteratorCloser>;
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 using Text = std::unique_ptr<UText, TextCloser>;
 
 // Walks grapheme boundaries and returns the byte offset after `count` clusters (or the end),
@@ -51,6 +58,46 @@ std::pair<std::size_t, std::size_t> graphemeBoundary(std::string_view utf8, std:
 
 bool isValidUtf8(std::string_view bytes) {
     return simdjson::validate_utf8(bytes.data(), bytes.size());
+}
+
+bool decodesAsGb18030(std::string_view bytes) {
+    UErrorCode status = U_ZERO_ERROR;
+    Converter converter(ucnv_open("GB18030", &status));
+    if (U_FAILURE(status)) return false;
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
+    if (U_FAILURE(status)) return false;
+    const char* source = bytes.data();
+    std::array<UChar, 4096> buffer;
+    do {
+        status = U_ZERO_ERROR;
+        UChar* target = buffer.data();
+        ucnv_toUnicode(converter.get(), &target, buffer.data() + buffer.size(), &source,
+                       bytes.data() + bytes.size(), nullptr, true, &status);
+    } while (status == U_BUFFER_OVERFLOW_ERROR);
+    return U_SUCCESS(status);
+}
+
+std::string withInvalidBytesEscaped(std::string_view bytes) {
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto length = static_cast<int32_t>(bytes.size());
+    std::string shown;
+    for (int32_t offset = 0; offset < length;) {
+        int32_t next = offset;
+        UChar32 c;
+        U8_NEXT(data, next, length, c);
+        if (c >= 0) {
+            shown.append(bytes.substr(static_cast<std::size_t>(offset),
+                                      static_cast<std::size_t>(next - offset)));
+            offset = next;
+            continue;
+        }
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", data[offset]);
+        shown += escaped;
+        ++offset;
+    }
+    return shown;
 }
 
 std::string_view trimmed(std::string_view utf8) {

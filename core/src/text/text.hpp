@@ -9,6 +9,14 @@ namespace ostrak::text {
 
 bool isValidUtf8(std::string_view bytes);
 
+// Whether the bytes decode as GB18030 (which includes GBK) without an illegal or truncated
+// sequence: the likely encoding of text from a Chinese Windows machine that is not UTF-8.
+bool decodesAsGb18030(std::string_view bytes);
+
+// The text with each byte that does not start a valid UTF-8 character written as "\xNN", so a
+// name that is not UTF-8 can still be shown and stored.
+std::string withInvalidBytesEscaped(std::string_view bytes);
+
 // Drops white space and line breaks (general category Z, U+0009 to U+000D, U+0085) from both
 // ends. Bytes that are not UTF-8 count as ordinary characters.
 std::string_view trimmed(std::string_view utf8);
