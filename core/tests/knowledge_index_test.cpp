@@ -2,6 +2,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include <unicode/uloc.h>
+
 #include "testing.hpp"
 
 // Texts that put every byte that needs escaping before, on and after sixteen-byte boundaries.
@@ -383,4 +385,21 @@ TEST(Search, FoldsCaseAndKeepsIndexOrder) {
         EXPECT_EQ(index.search(query).size(), 2u) << query;
     }
     for (const auto& [query, count] : counts) EXPECT_EQ(index.search(query).size(), count) << query;
+}
+
+// In a Turkish or Azerbaijani locale, dotless and dotted I fold as those languages write them;
+// elsewhere "I" folds to "i" and "İ" to "i" with a combining dot.
+TEST(Search, FollowsTheTurkicRuleInATurkicLocale) {
+    KnowledgeIndex index;
+    index.documents.push_back({"a", "ılık", "x"});
+    index.documents.push_back({"b", "İstanbul", "x"});
+    const std::string before = uloc_getDefault();
+    for (const auto& [locale, found] : {std::pair{"tr_TR", 1u}, {"az_AZ", 1u}, {"en_US", 0u}}) {
+        UErrorCode status = U_ZERO_ERROR;
+        uloc_setDefault(locale, &status);
+        EXPECT_EQ(index.search("ILIK").size(), found) << locale;
+        EXPECT_EQ(index.search("istanbul").size(), found) << locale;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_setDefault(before.c_str(), &status);
 }
