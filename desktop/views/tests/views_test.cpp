@@ -9,9 +9,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <filesystem>
+#include <fstream>
 
 #include "model_doubles.hpp"
 #include "needs_station.hpp"
@@ -359,6 +361,25 @@ private slots:
         QVERIFY(emoji.startsWith(
             preview->text().mid(preview->text().indexOf(QStringLiteral("👍🏽")))));
         screenshot(*app, "knowledge-plain-text");
+
+        // What the index leaves out is listed with its reasons, from under the results.
+        QVERIFY(!withText<QPushButton>(page, "查看未纳入索引的条目")->isVisible());
+        const auto inbox = app->station().workspace()->knowledgeURL() / "inbox";
+        std::filesystem::create_symlink("/etc/hostname", inbox / "link.md");
+        std::ofstream(inbox / "R&D <b>旧.txt") << "\xd6\xd0\xce\xc4";
+        withText<QPushButton>(page, "搜索")->click();
+        QTRY_VERIFY(!app->station().busy());
+        auto* showSkipped = withText<QPushButton>(page, "查看未纳入索引的条目");
+        QVERIFY(showSkipped->isVisible());
+        showSkipped->click();
+        QTRY_VERIFY(page->findChild<QTreeWidget*>());
+        const auto* list = page->findChild<QTreeWidget*>();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("inbox/R&D <b>旧.txt"));
+        QCOMPARE(list->topLevelItem(0)->text(1),
+                 QStringLiteral("不是 UTF-8 文本，可能是 GBK 编码"));
+        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("符号链接"));
+        screenshot(*app, "knowledge-skipped");
     }
 
     void theModelsPageFollowsTheUsersEdits() {
