@@ -418,16 +418,40 @@ KnowledgeIndex decodeIndex(simdjson::padded_string_view input) {
     return index;
 }
 
+// The relative path of each document of the stored index.
+std::vector<std::string> pathsOf(simdjson::padded_string_view input) {
+    std::vector<std::string> paths;
+    walkStoredIndex(input, [&](const DocumentView& document) {
+        paths.emplace_back(document.relativePath);
+        return true;
+    });
+    return paths;
+}
+
 }  // namespace
+
+std::vector<std::string> indexjson::storedPaths(const files::MappedFile& file) {
+    return pathsOf(
+        simdjson::padded_string_view(file.bytes().data(), file.bytes().size(), file.capacity()));
+}
+
+std::vector<std::string> indexjson::storedPaths(const Bytes& stored) {
+    simdjson::padded_string copy;
+    return pathsOf(padded(stored, copy));
+}
 
 KnowledgeIndex JsonCodec<KnowledgeIndex>::decode(const Bytes& bytes) {
     simdjson::padded_string copy;
     return decodeIndex(padded(bytes, copy));
 }
 
-KnowledgeIndex indexjson::decodeMapped(const files::MappedFile& file) {
+KnowledgeIndex indexjson::decode(const files::MappedFile& file) {
     return decodeIndex(
         simdjson::padded_string_view(file.bytes().data(), file.bytes().size(), file.capacity()));
+}
+
+KnowledgeIndex indexjson::decode(const Bytes& stored) {
+    return JsonCodec<KnowledgeIndex>::decode(stored);
 }
 
 void indexjson::write(const KnowledgeIndex& index, const Path& file, std::int64_t maximum) {
@@ -555,20 +579,29 @@ std::optional<std::int64_t> trailingSkipCount(std::string_view tail) {
     return count;
 }
 
-// Whether the end of the stored file already shows that it does not hold an index with
-// `skipped` documents skipped, before it is read through: it ends as this program writes, but
-// with another skip count. A line break cannot stand inside a JSON string, so in any
-// well-formed file those are the last members, and theirs is the count its reader keeps.
-bool endShowsDifference(const SafeFiles::GuardedReader& reader, std::int64_t skipped) {
+// The skip count of a stored file that ends as this program writes, from its last bytes. A line
+// break cannot stand inside a JSON string, so in any well-formed file those are the last
+// members, and theirs is the count its reader keeps.
+std::optional<std::int64_t> endingSkipCount(const SafeFiles::GuardedReader& reader) {
     const auto size = static_cast<std::size_t>(reader.size());
     const std::size_t tailLength = std::min<std::size_t>(size, 2 * longestTime);
     const auto tail = bytesAt(reader, static_cast<std::int64_t>(size - tailLength), tailLength);
-    if (!tail) return false;
-    const auto count = trailingSkipCount(*tail);
+    return tail ? trailingSkipCount(*tail) : std::nullopt;
+}
+
+// Whether the end of the stored file already shows that it does not hold an index with
+// `skipped` documents skipped, before it is read through: it ends as this program writes, but
+// with another skip count.
+bool endShowsDifference(const SafeFiles::GuardedReader& reader, std::int64_t skipped) {
+    const auto count = endingSkipCount(reader);
     return count && *count != skipped;
 }
 
 }  // namespace
+
+std::optional<std::int64_t> indexjson::storedSkipCount(const Path& file, std::int64_t maximum) {
+    return endingSkipCount(SafeFiles::GuardedReader(file, maximum));
+}
 
 indexjson::Comparison indexjson::compareStored(const Path& file, std::int64_t maximum,
                                                const std::vector<IndexedDocument>& documents,

@@ -25,15 +25,25 @@ struct Comparison {
 Comparison compareStored(const Path& file, std::int64_t maximum,
                          const std::vector<IndexedDocument>& documents, std::int64_t skipped);
 
+// The skip count at the end of a stored index laid out as this program writes, read from its
+// last bytes alone; nothing for another layout. Throws the guarded read's errors.
+std::optional<std::int64_t> storedSkipCount(const Path& file, std::int64_t maximum);
+
 // Whether a stored index in any layout: decodes `stored` (into buffers reused from document
 // to document) and compares. Throws when it is not a well-formed index.
 std::optional<Timestamp> storedTimeIfEquivalent(const Bytes& stored,
                                                 const std::vector<IndexedDocument>& documents,
                                                 std::int64_t skipped);
 
-// Decodes a stored index read through a mapping, in place. Throws when it is not a well-formed
-// index.
-KnowledgeIndex decodeMapped(const files::MappedFile& file);
+// Decodes a stored index, read through a mapping (in place) or read whole. Throws when it is not
+// a well-formed index.
+KnowledgeIndex decode(const files::MappedFile& file);
+KnowledgeIndex decode(const Bytes& stored);
+
+// The relative paths of a stored index, in order, read in place; titles and texts are passed
+// over, not kept. Throws when it is not a well-formed index.
+std::vector<std::string> storedPaths(const files::MappedFile& file);
+std::vector<std::string> storedPaths(const Bytes& stored);
 
 // Stores the index (replacing the file) in the form JsonCodec<KnowledgeIndex>::encode gives,
 // written through in pieces rather than built whole in memory first. An index longer than

@@ -93,8 +93,9 @@ std::string titleOf(std::string_view text, std::string_view fileName) {
 // only the incumbents (a first walk) or only the others (a second walk, with what the first left
 // of the budgets). Entries that are no file to index (links, folders with names that are not
 // UTF-8, those past the entry budget) are counted by the walk that takes the others. What is
-// counted can also be recorded, with its reason: one entry per count.
-enum class Take { everything, incumbents, newcomers };
+// counted can also be recorded, with its reason: one entry per count. A sizing walk reads no
+// file: it only finds out, from the sizes the folder listing gives, whether every file could fit.
+enum class Take { everything, incumbents, newcomers, sizing };
 
 class IndexBuilder {
 public:
@@ -256,7 +257,7 @@ private:
 
     // Whether this walk decides about the file at the current path.
     bool takes() const {
-        if (m_take == Take::everything) return true;
+        if (m_take == Take::everything || m_take == Take::sizing) return true;
         const bool incumbent = m_incumbents->contains(m_path.substr(m_rootLength));
         return incumbent == (m_take == Take::incumbents);
     }
@@ -290,6 +291,10 @@ private:
             return;
         }
         if (!S_ISREG(entry.mode) || !hasIndexableExtension(name) || !takes()) return;
+        if (m_take == Take::sizing) {
+            size(entry);
+            return;
+        }
         if (!text::isValidUtf8(name)) {
             skip(skipReason::nameNotUtf8);
             return;
@@ -328,6 +333,18 @@ private:
         m_storedSize += stored;
     }
 
+    // Counts a file the sizing walk meets as if it were taken, and stops the walk once the files
+    // met could not all fit. Files that turn out not to be UTF-8 would not count, so this may
+    // say "no" where they all fit; which files are taken is the same either way.
+    void size(const Entry& entry) {
+        if (!text::isValidUtf8(entry.name) || entry.size > maximumFileSize) return;
+        m_totalSize += entry.size;
+        if (++m_sized > maximumDocuments || m_totalSize > maximumTotalSize) {
+            m_full = true;
+            m_stopped = true;
+        }
+    }
+
     // A bound of the document's stored size (every byte escaped to six) while the bounds of
     // all documents fit the budget, as they do for any ordinary knowledge base; past that, the
     // exact sizes, counted once for the documents already taken. Text is scanned for escaping
@@ -354,6 +371,7 @@ private:
     std::int64_t m_skipped = 0;
     std::int64_t m_entries = 0;
     std::int64_t m_totalSize = 0;
+    std::size_t m_sized = 0;       // files counted by a sizing walk
     std::size_t m_storedSize = 0;  // bounds until m_exactSizes, then exact
     bool m_exactSizes = false;
     bool m_stopped = false;
@@ -391,30 +409,71 @@ std::optional<KnowledgeIndex> unchangedStoredIndex(const Path& file,
     return std::nullopt;
 }
 
-// The relative paths the stored index holds; none when it is missing or cannot be read.
-std::unordered_set<std::string> incumbentsOf(const Workspace& workspace) {
-    std::unordered_set<std::string> incumbents;
+// Hands the stored index file to `decode`, mapped, or where the file system cannot map it, read
+// whole. Mapped rather than read: a 16 MB buffer read into afresh on every load costs its pages
+// to be zeroed and faulted in each time, unless the process's allocator happens to keep them.
+// The guarded read's errors are thrown as they are.
+template <class Decode>
+auto decodeStored(const Path& file, Decode decode) {
+    SafeFiles::GuardedReader reader(file, indexReadLimit);
+    std::unique_ptr<files::MappedFile> mapped;
     try {
-        for (auto& document : workspace.loadIndex().documents)
-            incumbents.insert(std::move(document.relativePath));
+        mapped = std::make_unique<files::MappedFile>(reader);
+    } catch (const OstrakError&) {
+    }
+    if (mapped) return decode(*mapped);
+    return decode(SafeFiles::readAll(reader));
+}
+
+// The relative paths the stored index holds; none when it is missing or cannot be read. Only
+// the paths are kept: the texts are passed over in place.
+std::unordered_set<std::string> incumbentsOf(const Workspace& workspace) {
+    try {
+        auto paths = decodeStored(indexFile(workspace), [](const auto& stored) {
+            return indexjson::storedPaths(stored);
+        });
+        return {std::make_move_iterator(paths.begin()), std::make_move_iterator(paths.end())};
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
-        incumbents.clear();
+        return {};
     }
-    return incumbents;
+}
+
+// Whether the last stored index left anything out, as its last bytes tell; yes when they cannot
+// tell.
+bool lastIndexSkipped(const Workspace& workspace) {
+    try {
+        return indexjson::storedSkipCount(indexFile(workspace), indexReadLimit).value_or(1) > 0;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        return true;
+    }
 }
 
 // The walks of one rebuild, their skipped entries recorded when `record` is given. Only a
-// knowledge base past the limits reads the stored index, to know what goes first.
+// knowledge base past the limits reads the stored index, to know what goes first; with none
+// (or none readable) the walk of the incumbents takes nothing and the second takes everything.
+// Whether it is past them is known from a walk that takes everything; when the last index left
+// something out, a sizing walk, which reads no file, tells first whether that walk could do.
 std::unique_ptr<IndexBuilder> walkKnowledge(const Workspace& workspace,
                                             std::vector<SkippedEntry>* record = nullptr) {
     const Path knowledge = workspace.knowledgeURL();
-    auto builder = std::make_unique<IndexBuilder>(workspace.root(), record);
-    builder->walk(knowledge);
-    if (!builder->full()) return builder;
+    std::unique_ptr<IndexBuilder> builder;
+    bool mayFit = true;
+    if (lastIndexSkipped(workspace)) {
+        IndexBuilder sizing(workspace.root());
+        sizing.walk(knowledge, Take::sizing);
+        mayFit = !sizing.full();
+    }
+    if (mayFit) {
+        builder = std::make_unique<IndexBuilder>(workspace.root(), record);
+        builder->walk(knowledge);
+        if (!builder->full()) return builder;
+        builder.reset();  // its documents go before the stored index is read
+    }
     const auto incumbents = incumbentsOf(workspace);
-    if (incumbents.empty()) return builder;
     builder = std::make_unique<IndexBuilder>(workspace.root(), record);
     builder->walk(knowledge, Take::incumbents, &incumbents);
     builder->walk(knowledge, Take::newcomers, &incumbents);
@@ -442,24 +501,16 @@ std::vector<SkippedEntry> Workspace::skippedEntries() const {
     return skipped;
 }
 
-// Mapped rather than read: a 16 MB buffer read into afresh on every load costs its pages to be
-// zeroed and faulted in each time, unless the process's allocator happens to keep them. Read
-// after all where the file system cannot map it.
 KnowledgeIndex Workspace::loadIndex() const {
-    SafeFiles::GuardedReader reader(indexFile(*this), indexReadLimit);
-    std::unique_ptr<files::MappedFile> mapped;
-    try {
-        mapped = std::make_unique<files::MappedFile>(reader);
-    } catch (const OstrakError&) {
-    }
-    const Bytes read = mapped ? Bytes() : SafeFiles::readAll(reader);
-    try {
-        return mapped ? indexjson::decodeMapped(*mapped) : JsonCodec<KnowledgeIndex>::decode(read);
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (...) {
-        SafeFiles::detail::throwFormatError();
-    }
+    return decodeStored(indexFile(*this), [](const auto& stored) {
+        try {
+            return indexjson::decode(stored);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (...) {
+            SafeFiles::detail::throwFormatError();
+        }
+    });
 }
 
 Path Workspace::documentURL(const IndexedDocument& document) const {
