@@ -218,11 +218,11 @@ bool isUtf8(const std::string& bytes) {
     static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
     for (std::size_t i = 0; i < bytes.size();) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
-        const std::size_t more = lead < 0x80   ? 0
-                                 : lead < 0xC0 ? 4
-                                 : lead < 0xE0 ? 1
-                                 : lead < 0xF0 ? 2
-                                               : 3;
+        const std::size_t more = lead < 0x80                   ? 0
+                                 : lead < 0xC0 || lead >= 0xF5 ? 4
+                                 : lead < 0xE0                 ? 1
+                                 : lead < 0xF0                 ? 2
+                                                               : 3;
         if (more == 4 || i + more >= bytes.size()) return false;  // a stray or cut-off byte
         std::uint32_t value = more == 0 ? lead : lead & (0x3Fu >> more);
         for (std::size_t k = 1; k <= more; ++k) {
@@ -379,6 +379,9 @@ std::set<std::string> storedPaths(const Station& station) {
 void rebuildAndCheck(const Station& station, const Tree& tree, bool before) {
     const auto incumbents = storedPaths(station);
     const Expected expected = model(tree, before, incumbents);
+    // What the list of skipped entries says before the rebuild, against the same stored index.
+    expect(station.workspace->skippedEntries().size() ==
+           static_cast<std::size_t>(expected.skipped));
     const ostrak::KnowledgeIndex built = station.workspace->rebuildIndex();
     const ostrak::KnowledgeIndex stored = station.workspace->loadIndex();
     for (const ostrak::KnowledgeIndex* index : {&built, &stored}) {

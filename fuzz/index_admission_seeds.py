@@ -50,7 +50,7 @@ def stored_index(documents, skipped=0):
             for path, title, text in documents]
     text = json.dumps({"documents": docs, "skipped": skipped, "updatedAt": 818437302.726295},
                       indent=2, sort_keys=True, ensure_ascii=False, separators=(",", " : "))
-    return text.replace("/", "\\/").encode()
+    return (text.replace("/", "\\/") + "\n").encode()
 
 
 def filler(index, size=8):

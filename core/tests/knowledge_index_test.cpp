@@ -149,7 +149,7 @@ TEST_F(KnowledgeIndexTest, IndexesMarkdownAndTextWithTitlesFromTheFirstLine) {
 TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndexAndSaysWhy) {
     put("exact.md", std::string(262144, 'x'));
     put("over.md", std::string(262145, 'x'));
-    put("latin1.md", "caf\xe9");
+    put("latin1.md", "M\xfcller und Stra\xdf" "e");  // Latin-1 is not taken for GBK
     put("gbk.txt", "\xd6\xd0\xce\xc4 GBK");
     put("bad\xff.md", "fine inside");
     put("other\xfe/inside.md", "never seen");
@@ -209,9 +209,14 @@ TEST_F(KnowledgeIndexTest, PastItsLimitsKeepsWhatItHeldAndLeavesOutTheNewest) {
     };
     const std::vector<Step> steps{
         {"200 new notes that sort first", [&] { putMany("notes/0", 200); }, 201, "", ""},
-        {"2,500 files imported into inbox/", [&] { putMany("inbox/", 2500); }, 2701, "", ""},
+        {"2,500 files imported into inbox/, one of them GBK",
+         [&] {
+             putMany("inbox/", 2500);
+             put("inbox/0-gbk.txt", "\xd6\xd0\xce\xc4");
+         },
+         2702, "", ""},
         {"a held note grown past 256 KB", [&] { put(held[0], std::string(262145, 'x')); },
-         2701,  // it is counted, and a newcomer takes its place
+         2702,  // it is counted, and a newcomer takes its place
          held[0], "inbox/1000.md"},
     };
     for (const Step& step : steps) {
@@ -231,9 +236,11 @@ TEST_F(KnowledgeIndexTest, PastItsLimitsKeepsWhatItHeldAndLeavesOutTheNewest) {
         const auto skipped = workspace.skippedEntries();
         EXPECT_EQ(skipped.size(), static_cast<std::size_t>(step.skipped));
         for (const auto& entry : skipped) {
-            const auto reason = entry.relativePath == "alias"     ? skipReason::link
-                                : entry.relativePath == step.gone ? skipReason::tooLarge
-                                                                  : skipReason::capacity;
+            // Left out for the capacity, text that is not UTF-8 is still named as such.
+            const auto reason = entry.relativePath == "inbox/0-gbk.txt" ? skipReason::maybeGbk
+                                : entry.relativePath == "alias"         ? skipReason::link
+                                : entry.relativePath == step.gone       ? skipReason::tooLarge
+                                                                        : skipReason::capacity;
             EXPECT_EQ(entry.reason, reason) << entry.relativePath;
         }
         EXPECT_EQ(workspace.loadIndex().documents, index.documents);

@@ -50,8 +50,8 @@ public:
     // index already holds the same documents and skip count (then that one is returned).
     KnowledgeIndex rebuildIndex() const;
     KnowledgeIndex loadIndex() const;
-    // What a rebuild now would count as skipped, one entry per counted item in walk order
-    // (as many as its skip count); walks exactly as the rebuild does and writes nothing.
+    // What a rebuild now would count as skipped, one entry per counted item (as many as its skip
+    // count), by path; walks exactly as the rebuild does and writes nothing.
     std::vector<SkippedEntry> skippedEntries() const;
     // The file of a document, refused unless it lies inside the knowledge folder.
     Path documentURL(const IndexedDocument& document) const;

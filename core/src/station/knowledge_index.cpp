@@ -120,6 +120,7 @@ public:
         Level top;
         if (!list(walk.deepest, top.entries)) throw OstrakError(message::knowledgeUnreadable);
         walkLevel(walk.deepest, top);
+        m_incumbents = nullptr;  // the caller's set; no later walk reads it
         if (m_failed) throw OstrakError(message::knowledgePartlyUnreadable);
     }
 
@@ -262,10 +263,33 @@ private:
         return incumbent == (m_take == Take::incumbents);
     }
 
-    // Counts a file left out for the index's capacity.
+    // Counts a file left out for the index's capacity. A list of reasons says when such a file
+    // is no UTF-8 text, so that it is not left to wait for room it could never take.
     void skipForCapacity() {
         skip(skipReason::capacity);
         m_full = true;
+    }
+    void skipForCapacity(Folder& folder, const std::string& name) {
+        if (m_record) {
+            try {
+                SafeFiles::GuardedReader reader(folder, name, maximumFileSize);
+                const Bytes content = SafeFiles::readAll(reader);
+                if (!text::isValidUtf8(content)) {
+                    skip(notUtf8Reason(content));
+                    m_full = true;
+                    return;
+                }
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (...) {
+                // Unread, it is left out for the capacity, as the rebuild does.
+            }
+        }
+        skipForCapacity();
+    }
+
+    static std::string_view notUtf8Reason(std::string_view content) {
+        return text::looksLikeGbk(content) ? skipReason::maybeGbk : skipReason::notUtf8;
     }
 
     void visit(Folder& folder, const Entry& entry) {
@@ -304,7 +328,7 @@ private:
             return;
         }
         if (m_totalSize + entry.size > maximumTotalSize || m_documents.size() >= maximumDocuments) {
-            skipForCapacity();
+            skipForCapacity(folder, name);
             return;
         }
         SafeFiles::GuardedReader reader(folder, name, maximumFileSize);
@@ -312,7 +336,7 @@ private:
         // The size that counts is what was read: a file may have grown since it was listed.
         const auto size = static_cast<std::int64_t>(content.size());
         if (!text::isValidUtf8(content)) {
-            skip(text::decodesAsGb18030(content) ? skipReason::maybeGbk : skipReason::notUtf8);
+            skip(notUtf8Reason(content));
             return;
         }
         if (m_totalSize + size > maximumTotalSize) {
@@ -498,6 +522,8 @@ KnowledgeIndex Workspace::rebuildIndex() const {
 std::vector<SkippedEntry> Workspace::skippedEntries() const {
     std::vector<SkippedEntry> skipped;
     walkKnowledge(*this, &skipped);
+    std::stable_sort(skipped.begin(), skipped.end(),
+                     [](const auto& a, const auto& b) { return a.relativePath < b.relativePath; });
     return skipped;
 }
 

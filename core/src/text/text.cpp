@@ -2,12 +2,10 @@
 
 #include <unicode/ubrk.h>
 #include <unicode/uchar.h>
-#include <unicode/ucnv.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <simdjson.h>
-#include <array>
 #include <cstdio>
 #include <memory>
 
@@ -28,11 +26,7 @@ struct BreakIteratorCloser {
 struct TextCloser {
     void operator()(UText* text) const { utext_close(text); }
 };
-struct ConverterCloser {
-    void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
 using BreakIterator = std::unique_ptr<UBreakIterator, BreakIteratorCloser>;
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 using Text = std::unique_ptr<UText, TextCloser>;
 
 // Walks grapheme boundaries and returns the byte offset after `count` clusters (or the end),
@@ -60,22 +54,20 @@ bool isValidUtf8(std::string_view bytes) {
     return simdjson::validate_utf8(bytes.data(), bytes.size());
 }
 
-bool decodesAsGb18030(std::string_view bytes) {
-    UErrorCode status = U_ZERO_ERROR;
-    Converter converter(ucnv_open("GB18030", &status));
-    if (U_FAILURE(status)) return false;
-    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                        &status);
-    if (U_FAILURE(status)) return false;
-    const char* source = bytes.data();
-    std::array<UChar, 4096> buffer;
-    do {
-        status = U_ZERO_ERROR;
-        UChar* target = buffer.data();
-        ucnv_toUnicode(converter.get(), &target, buffer.data() + buffer.size(), &source,
-                       bytes.data() + bytes.size(), nullptr, true, &status);
-    } while (status == U_BUFFER_OVERFLOW_ERROR);
-    return U_SUCCESS(status);
+bool looksLikeGbk(std::string_view bytes) {
+    bool pairs = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x80) continue;
+        const auto inRange = [](unsigned char b) { return b >= 0xA1 && b <= 0xFE; };
+        if (!inRange(byte) || i + 1 == bytes.size() ||
+            !inRange(static_cast<unsigned char>(bytes[i + 1]))) {
+            return false;
+        }
+        pairs = true;
+        ++i;
+    }
+    return pairs;
 }
 
 std::string withInvalidBytesEscaped(std::string_view bytes) {

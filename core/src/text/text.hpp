@@ -9,9 +9,10 @@ namespace ostrak::text {
 
 bool isValidUtf8(std::string_view bytes);
 
-// Whether the bytes decode as GB18030 (which includes GBK) without an illegal or truncated
-// sequence: the likely encoding of text from a Chinese Windows machine that is not UTF-8.
-bool decodesAsGb18030(std::string_view bytes);
+// Whether every byte outside ASCII stands in a pair of bytes from 0xA1 to 0xFE, as GB2312's
+// characters do in GBK and GB18030 (the likely encoding of text from a Chinese Windows machine).
+// Latin-1 text, where an accented letter stands alone or before an ASCII one, does not.
+bool looksLikeGbk(std::string_view bytes);
 
 // The text with each byte that does not start a valid UTF-8 character written as "\xNN", so a
 // name that is not UTF-8 can still be shown and stored.
