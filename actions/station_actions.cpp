@@ -27,6 +27,7 @@ Workspace install(const Path& location, std::string_view name,
     if (!report.availableBytes || *report.availableBytes <= minimumFreeBytes) {
         throw OstrakError("请至少保留 512 MB 空间；知识资料需要额外空间。");
     }
+    Installation::refuseReplacingMissing(location);
     Workspace created = Workspace::create(location, name);
     Installation::save(created);
     return created;
@@ -53,6 +54,10 @@ std::optional<ServiceHeartbeat> currentHeartbeat(const Workspace& workspace) {
 
 bool isRunning(const std::optional<ServiceHeartbeat>& heartbeat) {
     return heartbeat && heartbeat->isFresh(Timestamp::now()) && heartbeat->pid > 0;
+}
+
+bool isStopped(const ServiceHeartbeat& heartbeat) {
+    return heartbeat.pid == 0;
 }
 
 std::string savedNoteNotice(const KnowledgeIndex& index, const Path& root, const Path& note) {

@@ -50,6 +50,10 @@ std::optional<ostrak::ServiceHeartbeat> currentHeartbeat(const ostrak::Workspace
 // A fresh heartbeat from a live process.
 bool isRunning(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
 
+// The heartbeat a service leaves when it stops (no process, dated in the distant past): it has
+// no age worth telling.
+bool isStopped(const ostrak::ServiceHeartbeat& heartbeat);
+
 // The notice after a note was saved and the index rebuilt: whether the fresh index holds it.
 std::string savedNoteNotice(const ostrak::KnowledgeIndex& index, const ostrak::Path& root,
                             const ostrak::Path& note);

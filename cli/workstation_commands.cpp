@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -212,9 +213,11 @@ void showStatus(const Arguments& arguments) {
                             {"keys", keys}};
         }
         if (heartbeat) {
+            const bool stopped = actions::isStopped(*heartbeat);
             status["heartbeat"] = QJsonObject{
                 {"fresh", heartbeat->isFresh(Timestamp::now())},
-                {"ageSeconds", age},
+                {"stopped", stopped},
+                {"ageSeconds", stopped ? QJsonValue() : QJsonValue(age)},
                 {"pid", heartbeat->pid},
                 {"issue", heartbeat->issue ? QJsonValue(qt(*heartbeat->issue)) : QJsonValue()}};
         }
@@ -237,8 +240,11 @@ void showStatus(const Arguments& arguments) {
     }
     printLine("后台：" + actions::serviceStatusText(agent, running));
     if (heartbeat) {
-        const std::string state = heartbeat->isFresh(Timestamp::now()) ? "新鲜" : "已过期";
-        printLine("心跳：" + state + "，" + std::to_string(static_cast<long long>(age)) + " 秒前" +
+        const std::string state = actions::isStopped(*heartbeat) ? "已停止"
+                                  : heartbeat->isFresh(Timestamp::now())
+                                      ? "新鲜，" + std::to_string(std::llround(age)) + " 秒前"
+                                      : "已过期，" + std::to_string(std::llround(age)) + " 秒前";
+        printLine("心跳：" + state +
                   (heartbeat->issue ? "；问题：" + terminal::oneLine(*heartbeat->issue) : ""));
     } else if (workspace) {
         printLine("心跳：无");

@@ -66,9 +66,13 @@ save_answering() {
     shift
     printf '%s\n' "$key" | "$plovik" key set deepseek >"$scratch/said" 2>&1 &
     saver=$!
-    timeout 30 xdotool search --sync --onlyvisible --class gcr-prompter >/dev/null ||
+    prompt=$(timeout 30 xdotool search --sync --onlyvisible --class gcr-prompter) ||
         fail "no prompt appeared"
+    prompt=$(printf '%s\n' "$prompt" | head -n 1)
     sleep 2  # the prompt maps its fields and takes the keyboard
+    # With no window manager the keyboard goes where the pointer is: given to the prompt, so
+    # that no key is lost on a busy machine where it maps late.
+    xdotool windowfocus --sync "$prompt" 2>/dev/null || true
     while [ $# -gt 0 ]; do
         case $1 in
             type) xdotool type --delay 20 "$2" ;;

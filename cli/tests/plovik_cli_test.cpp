@@ -195,6 +195,13 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
     EXPECT_EQ(status["workstation"]["keys"]["deepseek"], false);
     EXPECT_EQ(status["index"]["indexedDocuments"], 2);
     EXPECT_TRUE(status["heartbeat"].is_null());
+    // A service that stopped leaves a heartbeat with no process and no age to tell.
+    const Workspace station = Installation::load();
+    station.saveHeartbeat({station.configuration().id, Timestamp::distantPast(), 0, 2, 0, {}});
+    EXPECT_NE(plovik({"status"}).standardOutput.find("心跳：已停止\n"), std::string::npos);
+    const auto stopped = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
+    EXPECT_EQ(stopped["heartbeat"]["stopped"], true);
+    EXPECT_TRUE(stopped["heartbeat"]["ageSeconds"].is_null());
     const auto found = nlohmann::json::parse(plovik({"search", "LINUX", "--json"}).standardOutput);
     ASSERT_EQ(found["results"].size(), 1u);
     EXPECT_EQ(found["results"][0]["title"], "第一篇");
@@ -271,7 +278,7 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"diagnostics", ""}, {}, 2, "路径不能为空。"},
         {{"rename", "a\x01z"}, {}, 1, expected::name},
         {{"create", "又一个", "--at", at("other")}, {}, 1, "本机已有工作站，位于 " + root},
-        {{"open", at("full")}, {}, 1, {}},
+        {{"open", at("full")}, {}, 1, "该目录不是工作站：缺少 station.json。"},
         {{"open", at("running")}, {}, 1, "目标工作站后台正在运行，请先停止后再切换。"},
         {{"diagnostics", root + "/station.json"}, {}, 1, "诊断文件不能保存在工作站数据目录内。"},
     };
@@ -315,6 +322,17 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         EXPECT_EQ(outcome.standardError, "知识库目录无法读取。\n");
     }
     ::chmod(knowledge.c_str(), 0700);
+
+    // A workstation on a disk that is not plugged in: said so, and not replaced by a new one
+    // in the empty mount point; elsewhere a new one may be made.
+    Installation::save(Workspace::create(at("usb/station"), "移动硬盘"));
+    std::filesystem::remove_all(at("usb/station"));
+    const std::string missing =
+        "找不到工作站目录：" + at("usb/station") + "。如果它在移动硬盘或网络位置上，请先连接。\n";
+    EXPECT_EQ(plovik({"note", "add", "--title", "t"}, "x").standardError, missing);
+    EXPECT_EQ(plovik({"create", "新", "--at", at("usb/station")}).standardError, missing);
+    EXPECT_FALSE(std::filesystem::exists(at("usb/station")));
+    EXPECT_EQ(plovik({"create", "新", "--at", at("elsewhere")}).status, 0);
 }
 
 // Without a user manager, or with one that never answers, the service commands say so within

@@ -27,6 +27,11 @@ inline const std::string invalidName = "名字请使用 1–48 个字，不含�
 inline const std::string locationNotEmpty = "该目录已有资料。请打开已有工作站，或选择一个空目录。";
 inline const std::string noteBodyInvalid = "笔记内容不能为空，且不超过 256 KB。";
 inline const std::string noteTooLarge = "包含标题的完整笔记不能超过 256 KB。";
+// A workstation folder (or one of its parents) that does not exist, as on a disk not plugged in.
+inline std::string workstationMissing(const std::string& root) {
+    return "找不到工作站目录：" + root + "。如果它在移动硬盘或网络位置上，请先连接。";
+}
+inline const std::string notAWorkstation = "该目录不是工作站：缺少 station.json。";
 inline const std::string knowledgeUnreadable = "知识库目录无法读取。";
 // A system library loaded when first needed (libcurl, libsecret) that cannot be loaded, or
 // lacks a function (another version).

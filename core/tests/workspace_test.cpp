@@ -99,8 +99,11 @@ TEST(Open, ChecksTheIdentityInOrder) {
         EXPECT_MESSAGE(message, Workspace::open(dir / "station")) << content;
     }
     EXPECT_EQ(Workspace::open(dir / "station").configuration().name, "  站  ");
+    // A folder with no identity is no workstation, whatever its modes: it is told so.
     fs::remove(identity);
-    EXPECT_MESSAGE(expected::unreadable, Workspace::open(dir / "station"));
+    fs::permissions(dir / "station", fs::perms::group_read | fs::perms::others_read,
+                    fs::perm_options::add);
+    EXPECT_MESSAGE("该目录不是工作站：缺少 station.json。", Workspace::open(dir / "station"));
 }
 
 // Limits count UTF-8 bytes; the whole note is the body and 6 bytes of "# t\n\n" and "\n". A
@@ -154,8 +157,16 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     Workspace::create(dir / "first", "站");
     EXPECT_MESSAGE("工作站身份发生变化，已停止自动连接。", Installation::load());
     EXPECT_EQ(readFile(pointer), saved);
+    // Gone (a disk not plugged in): said so, and no new workstation takes its place there.
     fs::remove_all(dir / "first");
-    EXPECT_MESSAGE(expected::notOwned, Installation::load());
+    const std::string missing = "找不到工作站目录：" + (dir / "first").native() +
+                                "。如果它在移动硬盘或网络位置上，请先连接。";
+    EXPECT_MESSAGE(missing, Installation::load());
+    EXPECT_MESSAGE(missing, Installation::refuseReplacingMissing(dir.path() / "." / "first/"));
+    Installation::refuseReplacingMissing(dir / "elsewhere");
+    EXPECT_MESSAGE("找不到工作站目录：" + (dir / "gone/station").native() +
+                       "。如果它在移动硬盘或网络位置上，请先连接。",
+                   Workspace::open(dir / "gone/station"));
     writeFile(pointer, std::string(8193, ' '));
     EXPECT_MESSAGE(expected::unfit, Installation::load());
     writeFile(pointer, "{\"root\": 5}");

@@ -20,6 +20,10 @@ bool hasSavedWorkspace();
 void save(const Workspace& workspace);
 // Reopens the recorded workstation and refuses it if its identity changed.
 Workspace load();
+// Refuses, with the missing-folder message, a new workstation at the folder the pointer names
+// while that folder is missing (a disk not plugged in): the new one would stand unseen in the
+// empty mount point, and vanish from sight when the disk comes back.
+void refuseReplacingMissing(const Path& location);
 
 }  // namespace Installation
 }  // namespace ostrak

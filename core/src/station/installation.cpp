@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/bounded_write.hpp"
+#include "files/paths.hpp"
 #include "json/json_reading.hpp"
 #include "json/json_writer.hpp"
 #include "messages.hpp"
@@ -95,6 +96,18 @@ void save(const Workspace& workspace) {
     SafeFiles::directory(supportDirectory());
     SafeFiles::writeWithinLimit(pointer, pointerFile(), false, pointerReadLimit,
                                 message::pathNotUsable);
+}
+
+void refuseReplacingMissing(const Path& location) {
+    if (!hasSavedWorkspace()) return;
+    Path saved;
+    try {
+        saved = Path(SafeFiles::read<Pointer>(pointerFile(), pointerReadLimit).root);
+    } catch (const OstrakError&) {
+        return;  // no pointer to keep
+    }
+    if (paths::standardized(location) != saved || !paths::isMissing(saved)) return;
+    throw OstrakError(message::workstationMissing(saved.native()));
 }
 
 Workspace load() {

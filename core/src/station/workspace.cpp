@@ -36,6 +36,13 @@ Path rootFor(const Path& location) {
 // Any entry at all, hidden ones included. A location that cannot be listed to the end (a read
 // error halfway through a network folder included) counts as occupied. A location that does
 // not exist yet is free.
+// A folder (not a link) with no identity file: no workstation, whatever its modes.
+bool lacksIdentity(const Path& root) {
+    struct stat status;
+    return ::lstat(root.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           paths::isMissing(root / identityFile);
+}
+
 bool isOccupied(const Path& root) {
     auto walk = files::VerifiedDirectory::walk(root);
     if (!walk.missing.empty()) return walk.blockedByFile;
@@ -92,6 +99,8 @@ Workspace Workspace::create(const Path& location, std::string_view name) {
 Workspace Workspace::open(const Path& location) {
     Path root = rootFor(location);
     SafeFiles::checkAncestors(root);
+    if (paths::isMissing(root)) throw OstrakError(message::workstationMissing(root.native()));
+    if (lacksIdentity(root)) throw OstrakError(message::notAWorkstation);
     SafeFiles::privateRoot(root, false);
     auto station = SafeFiles::read<StationConfiguration>(root / identityFile, identityReadLimit);
     checkIdentity(station);

@@ -302,7 +302,8 @@ private slots:
         QVERIFY(app->root().alert());
         QCOMPARE(app->root().alert()->windowTitle(), QStringLiteral("需要处理"));
         QCOMPARE(app->root().alert()->text(),
-                 QStringLiteral("工作站数据目录必须属于当前系统用户。"));
+                 QStringLiteral("找不到工作站目录：%1。如果它在移动硬盘或网络位置上，请先连接。")
+                     .arg(QString::fromStdString((m_dir->path() / "station").native())));
         screenshot(*app, "alert");
         withText(app->root().alert(), "知道了")->click();
         QTRY_VERIFY(!app->root().alert());
