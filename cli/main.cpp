@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         return 2;
     } catch (const std::exception& failure) {
         std::cout.flush();
-        std::cerr << failure.what() << '\n';
+        std::cerr << ostrak::describeFailure(failure) << '\n';
         return 1;
     }
     return finished();

@@ -35,7 +35,8 @@ constexpr int previewLength = 200;         // graphemes, as the app's result lis
 std::string readBody(const std::optional<std::string>& file) {
     const int descriptor = file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     const std::string source = file ? "“" + *file + "”" : "标准输入";
-    if (descriptor < 0) throw OstrakError("无法读取" + source + "：" + std::strerror(errno));
+    if (descriptor < 0)
+        throw OstrakError("无法读取" + source + "：" + systemErrorText(errno) + "。");
     if (!file && terminal::isTerminal(STDIN_FILENO)) tell("请输入正文，以 Ctrl+D 结束：");
     std::string body;
     int readError = 0;
@@ -45,7 +46,9 @@ std::string readBody(const std::optional<std::string>& file) {
         readError = failure.code().value();
     }
     if (file) ::close(descriptor);
-    if (readError != 0) throw OstrakError("无法读取" + source + "：" + std::strerror(readError));
+    if (readError != 0) {
+        throw OstrakError("无法读取" + source + "：" + systemErrorText(readError) + "。");
+    }
     if (body.size() > noteLimit) return body;                // over the limit: the core refuses it
     if (body.starts_with("\xEF\xBB\xBF")) body.erase(0, 3);  // a byte-order mark is no text
     if (body.find('\0') != std::string::npos) throw OstrakError(source + "含有空字符，不是文本。");
@@ -319,7 +322,7 @@ void addNote(const Arguments& arguments) {
         tell(actions::savedNoteNotice(index, workspace.root(), note));
     } catch (const std::exception& failure) {
         // The note is saved: the message says so, so that nobody saves it twice.
-        throw OstrakError("原稿已保存，但索引未能重建：" + std::string(failure.what()));
+        throw OstrakError("原稿已保存，但索引未能重建：" + describeFailure(failure));
     }
 }
 

@@ -265,7 +265,7 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"key", "set", "deepseek", "sk-on-the-command-line"}, {}, 2, "密钥不能写在命令行里"},
         {{"key", "set", "openai"}, "sk-x", 2, "未知的服务商：openai"},
         {{"key", "set", "deepseek"}, {}, 1, "没有读到密钥"},
-        {{"note", "add", "--title", "", at("first.md")}, "x", 1, "无法读取“"},
+        {{"note", "add", "--title", "", at("first.md")}, "x", 1, "”：文件或目录不存在。"},
         {{"note", "add", "--title", ""}, "正文", 1, expected::name},
         {{"note", "add", "--title", "大"},
          std::string(300000, 'a'),

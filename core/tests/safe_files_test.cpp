@@ -125,3 +125,29 @@ TEST(WriteData, ReplacesOrCreatesExclusivelyAndRefusesUnusableDestinations) {
     }
     EXPECT_EQ(entries(dir / "real"), std::vector<std::string>{"final"});
 }
+
+// What reaches a person: the core's own messages as they stand, the system's in Chinese (never
+// the platform's English), whatever the locale.
+TEST(DescribeFailure, SaysTheSystemsCausesInChinese) {
+    const std::pair<std::exception_ptr, std::string> cases[] = {
+        {std::make_exception_ptr(OstrakError("原话")), "原话"},
+        {std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category())),
+         "磁盘空间不足。"},
+        {std::make_exception_ptr(
+             fs::filesystem_error("x", "/p", std::error_code(EROFS, std::system_category()))),
+         "磁盘是只读的。"},
+        {std::make_exception_ptr(std::system_error(EACCES, std::system_category())),
+         "没有访问权限。"},
+        {std::make_exception_ptr(std::system_error(9999, std::generic_category())),
+         "系统错误（错误码 9999）。"},
+        {std::make_exception_ptr(std::bad_alloc()), "内存不足。"},
+        {std::make_exception_ptr(std::runtime_error("其他")), "其他"},
+    };
+    for (const auto& [thrown, expected] : cases) {
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const std::exception& failure) {
+            EXPECT_EQ(describeFailure(failure), expected);
+        }
+    }
+}

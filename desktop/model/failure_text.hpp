@@ -5,12 +5,13 @@
 #include <exception>
 #include <string>
 
+#include "ostrak/error.hpp"
+
 namespace plovik {
 
-// The user-facing description of a failure: the message of an OstrakError verbatim, the
-// platform's own description for anything else.
+// The user-facing description of a failure, as the core words it.
 inline QString describe(const std::exception& failure) {
-    return QString::fromStdString(failure.what());
+    return QString::fromStdString(ostrak::describeFailure(failure));
 }
 
 inline std::string utf8(const QString& text) {
