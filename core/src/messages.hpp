@@ -18,6 +18,7 @@ inline const std::string fileUnacceptable = "文件类型、归属或大小不�
 inline const std::string fileOverLimit = "文件超过读取限制。";
 inline const std::string fileFormat = "工作站文件格式有误。原始资料已保留，请勿重新初始化。";
 inline const std::string targetDirectoryUnusable = "目标目录不可写或不属于当前用户。";
+inline const std::string readOnlyDisk = "工作站所在的磁盘是只读的，无法写入。";
 inline const std::string temporaryUncreatable = "无法创建临时文件。";
 inline const std::string publishFailed = "文件保存失败或目标已存在，原稿未覆盖。";
 inline const std::string identityChanged = "工作站身份发生变化，已停止自动连接。";

@@ -34,6 +34,7 @@ bool predictableUuids = false;                // every new UUID is 11111111-...
 std::function<void()> afterFileFlush;         // runs once, after the next fsync of a file
 bool understateSizes = false;                 // fstat reports regular files as one byte long
 
+bool readOnly = false;       // every call that would change the disk fails with EROFS
 long callsBeforeFault = -1;  // negative: no fault
 int faultError = EIO;
 bool faultReached = false;
@@ -189,13 +190,22 @@ extern "C" int __wrap_openat(int folder, const char* name, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
+    if (readOnly && (flags & (O_CREAT | O_WRONLY | O_RDWR)) != 0) {
+        errno = EROFS;
+        return -1;
+    }
     return failsNow() ? -1 : __real_openat(folder, name, flags, mode);
 }
 
-// The real call unless this is the one to fail.
+// The real call unless this is the one to fail, or the disk is read-only (each of these
+// calls changes it).
 #define FAULTY(result, call, parameters, arguments)       \
     extern "C" result __real_##call parameters;           \
     extern "C" result __wrap_##call parameters {          \
+        if (readOnly) {                                   \
+            errno = EROFS;                                \
+            return -1;                                    \
+        }                                                 \
         return failsNow() ? -1 : __real_##call arguments; \
     }
 
@@ -295,6 +305,27 @@ std::string snapshot(const Path& target) {
 }
 
 }  // namespace
+
+// On a read-only disk every write says so, and changes nothing.
+TEST(FaultPoints, AReadOnlyDiskIsNamed) {
+    TempHome home;
+    for (const auto& operation : operations) {
+        if (std::string_view(operation.name) == "service pass") continue;  // its heartbeat's
+        Station station;
+        const Path target = operation.target(station);
+        const std::string before = snapshot(target);
+        std::string message = noError;
+        readOnly = true;
+        try {
+            operation.run(station);
+        } catch (const std::exception& failure) {
+            message = describeFailure(failure);
+        }
+        readOnly = false;
+        EXPECT_EQ(message, "工作站所在的磁盘是只读的，无法写入。") << operation.name;
+        EXPECT_EQ(snapshot(target), before) << operation.name;
+    }
+}
 
 TEST(FaultPoints, EveryFailedCallIsReportedAndLeavesOldOrWholeNewFiles) {
     TempHome home;

@@ -63,7 +63,7 @@ public:
     explicit TemporaryFile(const VerifiedDirectory& folder)
         : m_folder(folder), m_name(".ostrak-" + Uuid::random().text()) {
         m_fd = m_folder.open(m_name, O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (!m_fd) fail(message::temporaryUncreatable);
+        if (!m_fd) fail(errno == EROFS ? message::readOnlyDisk : message::temporaryUncreatable);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -147,7 +147,12 @@ void directory(const Path& path) {
     auto walk = checkedWalk(checkedText(path));
     if (walk.blockedByFile) fail(message::notDirectory);
     VerifiedDirectory level = std::move(walk.deepest);
-    for (const auto& name : walk.missing) level = level.makeChild(name, 0700);
+    try {
+        for (const auto& name : walk.missing) level = level.makeChild(name, 0700);
+    } catch (const std::system_error& failure) {
+        if (failure.code().value() == EROFS) fail(message::readOnlyDisk);
+        throw;
+    }
 }
 
 void privateRoot(const Path& path, bool initialize) {
@@ -160,7 +165,7 @@ void privateRoot(const Path& path, bool initialize) {
         if (readable ? ::fchmod(readable.get(), 0700) != 0
                      : ::chmod(("/proc/self/fd/" + std::to_string(root.descriptor())).c_str(),
                                0700) != 0) {
-            fail(message::rootModeUnsettable);
+            fail(errno == EROFS ? message::readOnlyDisk : message::rootModeUnsettable);
         }
         return;
     }
