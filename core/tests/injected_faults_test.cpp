@@ -34,8 +34,12 @@ bool predictableUuids = false;                // every new UUID is 11111111-...
 std::function<void()> afterFileFlush;         // runs once, after the next fsync of a file
 bool understateSizes = false;                 // fstat reports regular files as one byte long
 
-bool readOnly = false;       // every call that would change the disk fails with EROFS
-long callsBeforeFault = -1;  // negative: no fault
+bool readOnly = false;           // every call that would change the disk fails with EROFS
+bool modesIgnored = false;       // new files 0644, folders 0755, fchmod changes nothing (umask=022)
+bool noLinks = false;            // neither RENAME_NOREPLACE nor hard links (exFAT)
+bool noExclusiveRename = false;  // hard links, but no RENAME_NOREPLACE (some FUSE file systems)
+int unlinkFailures = 0;          // how many of the next unlinkat calls fail with EIO
+long callsBeforeFault = -1;      // negative: no fault
 int faultError = EIO;
 bool faultReached = false;
 
@@ -194,7 +198,7 @@ extern "C" int __wrap_openat(int folder, const char* name, int flags, ...) {
         errno = EROFS;
         return -1;
     }
-    return failsNow() ? -1 : __real_openat(folder, name, flags, mode);
+    return failsNow() ? -1 : __real_openat(folder, name, flags, modesIgnored ? 0644 : mode);
 }
 
 // The real call unless this is the one to fail, or the disk is read-only (each of these
@@ -211,13 +215,33 @@ extern "C" int __wrap_openat(int folder, const char* name, int flags, ...) {
 
 FAULTY(ssize_t, write, (int fd, const void* data, size_t length), (fd, data, length))
 FAULTY(int, renameat, (int from, const char* old, int to, const char* name), (from, old, to, name))
-FAULTY(int, renameat2, (int from, const char* old, int to, const char* name, unsigned flags),
-       (from, old, to, name, flags))
-FAULTY(int, linkat, (int from, const char* old, int to, const char* name, int flags),
-       (from, old, to, name, flags))
-FAULTY(int, unlinkat, (int folder, const char* name, int flags), (folder, name, flags))
-FAULTY(int, mkdirat, (int folder, const char* name, mode_t mode), (folder, name, mode))
-FAULTY(int, fchmod, (int fd, mode_t mode), (fd, mode))
+// Without links, as exFAT: the kernel refuses RENAME_NOREPLACE, and a link is not permitted.
+#define WITHOUT_LINKS(call, error, parameters, arguments)                    \
+    extern "C" int __real_##call parameters;                                 \
+    extern "C" int __wrap_##call parameters {                                \
+        if (readOnly || noLinks || (noExclusiveRename && error == EINVAL)) { \
+            errno = readOnly ? EROFS : error;                                \
+            return -1;                                                       \
+        }                                                                    \
+        return failsNow() ? -1 : __real_##call arguments;                    \
+    }
+WITHOUT_LINKS(renameat2, EINVAL,
+              (int from, const char* old, int to, const char* name, unsigned flags),
+              (from, old, to, name, flags))
+WITHOUT_LINKS(linkat, EPERM, (int from, const char* old, int to, const char* name, int flags),
+              (from, old, to, name, flags))
+extern "C" int __real_unlinkat(int folder, const char* name, int flags);
+extern "C" int __wrap_unlinkat(int folder, const char* name, int flags) {
+    if (readOnly || unlinkFailures > 0) {
+        if (!readOnly) --unlinkFailures;
+        errno = readOnly ? EROFS : EIO;
+        return -1;
+    }
+    return failsNow() ? -1 : __real_unlinkat(folder, name, flags);
+}
+FAULTY(int, mkdirat, (int folder, const char* name, mode_t mode),
+       (folder, name, modesIgnored ? 0755 : mode))
+FAULTY(int, fchmod, (int fd, mode_t mode), (fd, modesIgnored ? 0755 : mode))
 
 namespace {
 
@@ -305,6 +329,44 @@ std::string snapshot(const Path& target) {
 }
 
 }  // namespace
+
+// Where the file system cannot keep files private (modes ignored, as NTFS with umask=022) or
+// has no way to publish without replacing (exFAT), a new workstation is refused with the
+// file system named, and nothing of it stays behind.
+TEST(FaultPoints, AFileSystemThatCannotKeepPrivateIsRefused) {
+    TempHome home;
+    TempDir dir;
+    for (bool* condition : {&modesIgnored, &noLinks}) {
+        for (const Path& location : {dir / "new/station", dir / "empty"}) {
+            fs::create_directories(dir / "empty");
+            *condition = true;
+            const std::string message = messageOf([&] { Workspace::create(location, "站"); });
+            *condition = false;
+            EXPECT_EQ(message,
+                      "该位置的文件系统无法保证只有你能访问（例如 FAT、exFAT 或以 "
+                      "umask=022 挂载的 NTFS）。请选择 ext4、btrfs、xfs，或以 "
+                      "umask=077 挂载的 NTFS 上的目录。")
+                << location;
+            EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"empty"});
+            EXPECT_EQ(entries(dir / "empty"), std::vector<std::string>{});
+        }
+    }
+}
+
+// Without RENAME_NOREPLACE a new file is published by a link and the unlink of its temporary
+// name; where that unlink fails, the new name goes too and the failure is reported, so that
+// saving again makes no second note.
+TEST(FaultPoints, WithoutExclusiveRenameNotesAreStillSavedOnce) {
+    TempHome home;
+    Station station;
+    noExclusiveRename = true;
+    station.workspace.writeNote("一", "正文");
+    unlinkFailures = 1;
+    const std::string message = messageOf([&] { station.workspace.writeNote("二", "正文"); });
+    noExclusiveRename = false;
+    EXPECT_EQ(message, "文件保存失败或目标已存在，原稿未覆盖。");
+    EXPECT_EQ(entries(station.knowledge / "notes").size(), 1u);
+}
 
 // On a read-only disk every write says so, and changes nothing.
 TEST(FaultPoints, AReadOnlyDiskIsNamed) {

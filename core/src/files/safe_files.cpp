@@ -111,7 +111,11 @@ void publishExclusively(const VerifiedDirectory& folder, const std::string& temp
     const int dir = folder.descriptor();
     if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return;
     if (errno != EINVAL && errno != ENOSYS) fail(message::publishFailed);
-    if (::linkat(dir, temporary.c_str(), dir, name.c_str(), 0) != 0) fail(message::publishFailed);
+    if (::linkat(dir, temporary.c_str(), dir, name.c_str(), 0) != 0) {
+        // Neither way exists here (FAT, exFAT): no file can be published without replacing.
+        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS;
+        fail(noLinks ? message::fileSystemNotPrivate : message::publishFailed);
+    }
     if (::unlinkat(dir, temporary.c_str(), 0) != 0) {
         ::unlinkat(dir, name.c_str(), 0);
         fail(message::publishFailed);

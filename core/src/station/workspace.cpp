@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "files/bounded_write.hpp"
 #include "files/folder_listing.hpp"
@@ -36,6 +38,44 @@ Path rootFor(const Path& location) {
 // Any entry at all, hidden ones included. A location that cannot be listed to the end (a read
 // error halfway through a network folder included) counts as occupied. A location that does
 // not exist yet is free.
+// The outermost of the folders leading to `root` (itself included) that do not exist yet.
+std::optional<Path> outermostMissing(const Path& root) {
+    std::optional<Path> outermost;
+    for (Path path = root; path != path.parent_path() && paths::isMissing(path);
+         path = path.parent_path()) {
+        outermost = path;
+    }
+    return outermost;
+}
+
+// Undoes a creation that failed: what it made inside the root (which was empty or absent),
+// and the folders it made to get there. Links are removed, never followed.
+void removeMade(const Path& root, const std::optional<Path>& outermostMade) noexcept {
+    std::error_code ignored;
+    if (outermostMade) {
+        std::filesystem::remove_all(*outermostMade, ignored);
+        return;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(root, ignored))
+        std::filesystem::remove_all(entry.path(), ignored);
+}
+
+bool keepsPrivate(const Path& path, mode_t kind) {
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == kind &&
+           (status.st_mode & 077) == 0;
+}
+
+// The file system kept the modes it was given (FAT, exFAT and NTFS mounted with umask=022 take
+// them without a word, and show every file to every account).
+void requireKeptPrivate(const Workspace& workspace) {
+    const Path& root = workspace.root();
+    bool kept = keepsPrivate(root, S_IFDIR) && keepsPrivate(root / identityFile, S_IFREG);
+    for (const auto& relative : workspace.requiredDirectories())
+        kept = kept && keepsPrivate(root / relative, S_IFDIR);
+    if (!kept) throw OstrakError(message::fileSystemNotPrivate);
+}
+
 // A folder (not a link) with no identity file: no workstation, whatever its modes.
 bool lacksIdentity(const Path& root) {
     struct stat status;
@@ -80,20 +120,27 @@ Workspace Workspace::create(const Path& location, std::string_view name) {
     Path root = rootFor(location);
     SafeFiles::checkAncestors(root);
     if (isOccupied(root)) throw OstrakError(message::locationNotEmpty);
-    SafeFiles::directory(root);
-    SafeFiles::privateRoot(root, true);
-    StationConfiguration station{
-        .schema = 1,
-        .id = Uuid::random(),
-        .ownerID = Uuid::random(),
-        .name = std::move(validated),
-        .createdAt = Timestamp::now(),
-    };
-    SafeFiles::writeWithinLimit(station, root / identityFile, true, identityReadLimit,
-                                message::invalidName);
-    Workspace workspace(std::move(root), std::move(station));
-    workspace.ensureDirectories();
-    return workspace;
+    const std::optional<Path> outermostMade = outermostMissing(root);
+    try {
+        SafeFiles::directory(root);
+        SafeFiles::privateRoot(root, true);
+        StationConfiguration station{
+            .schema = 1,
+            .id = Uuid::random(),
+            .ownerID = Uuid::random(),
+            .name = std::move(validated),
+            .createdAt = Timestamp::now(),
+        };
+        SafeFiles::writeWithinLimit(station, root / identityFile, true, identityReadLimit,
+                                    message::invalidName);
+        Workspace workspace(root, std::move(station));
+        workspace.ensureDirectories();
+        requireKeptPrivate(workspace);
+        return workspace;
+    } catch (...) {
+        removeMade(root, outermostMade);
+        throw;
+    }
 }
 
 Workspace Workspace::open(const Path& location) {
