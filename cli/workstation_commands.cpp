@@ -1,5 +1,6 @@
 // Creating, opening and renaming the workstation, its status, notes, search and diagnostics.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -33,10 +34,21 @@ constexpr int previewLength = 200;         // graphemes, as the app's result lis
 // Reads the note's body: the file, or standard input. Unreadable or not UTF-8 is refused
 // before anything is written.
 std::string readBody(const std::optional<std::string>& file) {
-    const int descriptor = file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
-    const std::string source = file ? "“" + *file + "”" : "标准输入";
+    // Opened without waiting: a FIFO with no writer would hold the command forever. Only a
+    // regular file is read; a FIFO, socket or device is refused at once.
+    const int descriptor =
+        file ? ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY) : STDIN_FILENO;
+    const std::string source = file ? "“" + terminal::printable(*file) + "”" : "标准输入";
     if (descriptor < 0)
         throw OstrakError("无法读取" + source + "：" + systemErrorText(errno) + "。");
+    if (file) {
+        struct stat status;
+        if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(descriptor);
+            throw OstrakError(source + "不是普通文件，无法作为笔记正文。");
+        }
+        ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    }
     if (!file && terminal::isTerminal(STDIN_FILENO)) tell("请输入正文，以 Ctrl+D 结束：");
     std::string body;
     int readError = 0;

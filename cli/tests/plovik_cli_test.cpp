@@ -2,6 +2,7 @@
 // and the private user manager that scripts/test starts.
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -245,6 +246,7 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     writeFile(at("big.md"), std::string(262145, 'a'));
     std::filesystem::create_directory(at("full"));
     writeFile(at("full") + "/x", "x");
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);  // no writer: opening it would wait
     const Workspace running = Workspace::create(at("running"), "运行中");
     running.saveHeartbeat({running.configuration().id, Timestamp::now(), 4242, 0, 0, {}});
     struct Refusal {
@@ -266,6 +268,14 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"key", "set", "openai"}, "sk-x", 2, "未知的服务商：openai"},
         {{"key", "set", "deepseek"}, {}, 1, "没有读到密钥"},
         {{"note", "add", "--title", "", at("first.md")}, "x", 1, "”：文件或目录不存在。"},
+        {{"note", "add", "--title", "管道", at("fifo")},
+         {},
+         1,
+         "”不是普通文件，无法作为笔记正文。"},
+        {{"note", "add", "--title", "目录", at("full")},
+         {},
+         1,
+         "”不是普通文件，无法作为笔记正文。"},
         {{"note", "add", "--title", ""}, "正文", 1, expected::name},
         {{"note", "add", "--title", "大"},
          std::string(300000, 'a'),
