@@ -3,7 +3,8 @@
 // knowledge folder and writes a heartbeat, then repeats that on a five-second timer until
 // SIGTERM or SIGINT, when it writes a stopped heartbeat and exits with 0.
 //
-// Standard error carries exactly three possible lines: the start-up failure (then status 1), a
+// Standard error carries exactly three possible lines: the start-up failure (then status 1, and
+// its reason told to systemd as the unit's status text, which `systemctl --user status` shows), a
 // heartbeat that could not be written during the timer phase, and a lock file that was removed
 // or replaced while the service ran (then status 3, which systemd does not restart: another
 // service may hold the workstation now).
@@ -40,8 +41,9 @@ void say(const char* line) {
     (void)!::write(STDERR_FILENO, line, std::char_traits<char>::length(line));
 }
 
-int failStartup() {
+int failStartup(const std::string& reason = {}) {
     say(startupFailure);
+    if (!reason.empty()) sd_notifyf(0, "STATUS=%s", reason.c_str());
     return 1;
 }
 
@@ -132,6 +134,8 @@ int main(int argc, char** argv) {
         Workspace workspace = openWorkspace(*commandLine);
         lock = workspace.acquireServiceLock();
         agent = std::make_unique<service::Agent>(std::move(workspace));
+    } catch (const std::exception& failure) {
+        return failStartup(describeFailure(failure));
     } catch (...) {
         return failStartup();
     }

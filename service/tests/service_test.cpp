@@ -1,4 +1,7 @@
 // The real OstrakService program, started as a child process on temporary workstations.
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include "testing.hpp"
 
 const std::string program = OSTRAK_SERVICE_PROGRAM;
@@ -51,6 +54,24 @@ TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
     }
     EXPECT_EQ(entries(home.path()), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(heartbeatFile));
+
+    // Under systemd, the reason becomes the unit's status text: here a disk not plugged in.
+    const std::string socketPath = (dir / "notify").native();
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto result = runToEnd(program, {"--root", (dir / "usb/station").native(), "--run"},
+                                 std::chrono::seconds(60), {},
+                                 ostrak::testing::environmentWith({"NOTIFY_SOCKET=" + socketPath}));
+    EXPECT_EQ(result.standardError, startupLine);
+    char datagram[1024] = {};
+    const ssize_t got = ::recv(listener, datagram, sizeof datagram - 1, MSG_DONTWAIT);
+    ::close(listener);
+    EXPECT_EQ(std::string(datagram, got > 0 ? static_cast<std::size_t>(got) : 0),
+              "STATUS=找不到工作站目录：" + (dir / "usb/station").native() +
+                  "。如果它在移动硬盘或网络位置上，请先连接。");
 }
 
 // One service of the pointer's workstation, watched while things go wrong around it: a second
