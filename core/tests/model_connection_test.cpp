@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "testing.hpp"
 
@@ -115,21 +116,50 @@ TEST(Connection, SendsExactlyTheFixedRequestAndReadsTheAnswer) {
             R"("max_tokens":128,"stream":false,"thinking":{"type":"disabled"}})"));
 }
 
-// A redirect is not followed: one request, and its status is the answer. A server that is
-// gone and a scheme other than HTTP(S) are the same transport failure.
+// A redirect is not followed: one request, refused as a redirect. A server that is gone and a
+// scheme other than HTTP(S) are the same transport failure.
 TEST(Connection, RefusesEveryStatusButTwoHundredAndFailedTransports) {
-    for (const int status : {401, 302, 204}) {
+    for (const int status : {401, 302, 307, 204}) {
         LoopbackServer server(LoopbackServer::replying("HTTP/1.1 " + std::to_string(status) +
                                                        " No\r\nLocation: /v1/chat"));
-        EXPECT_MESSAGE(
-            "模型服务返回 HTTP " + std::to_string(status) + "，请核对授权、模型和服务商余额。",
-            ModelConnection::exchange(server.url, "k", "m"));
+        EXPECT_MESSAGE(status / 100 == 3 ? "服务商地址发生了跳转，已拒绝。"
+                                         : "模型服务返回 HTTP " + std::to_string(status) +
+                                               "，请核对授权、模型和服务商余额。",
+                       ModelConnection::exchange(server.url, "k", "m"));
         server.stop();
         EXPECT_EQ(server.requests.size(), 1u);
         for (const std::string& url : {server.url, std::string("ftp://127.0.0.1/x")}) {
             EXPECT_MESSAGE(transport, ModelConnection::exchange(url, "k", "m")) << url;
         }
     }
+}
+
+// HTTPS to a server whose certificate nobody vouches for (self-signed, as a proxy that reads
+// HTTPS shows) is named as such, apart from a network that cannot be reached.
+TEST(Connection, NamesACertificateThatCannotBeVerified) {
+    TempDir dir;
+    const std::string key = (dir / "key.pem").native(), certificate = (dir / "cert.pem").native();
+    const auto made = runToEnd(
+        "/usr/bin/openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                             "/CN=127.0.0.1", "-days", "1", "-keyout", key, "-out", certificate});
+    ASSERT_EQ(made.status, 0) << made.standardError;
+    // A free port, taken by the TLS server once this listener lets it go.
+    std::string port;
+    {
+        LoopbackServer probe(LoopbackServer::replying("HTTP/1.1 200 OK"));
+        port = probe.url.substr(17, probe.url.find('/', 17) - 17);
+    }
+    ostrak::testing::ChildProcess server(
+        "/usr/bin/openssl", {"s_server", "-accept", "127.0.0.1:" + port, "-key", key, "-cert",
+                             certificate, "-www", "-quiet"});
+    std::string message;
+    for (int attempt = 0; attempt < 100; ++attempt) {  // until it listens
+        message = messageOf(
+            [&] { ModelConnection::exchange("https://127.0.0.1:" + port + "/v1/chat", "k", "m"); });
+        if (message != transport) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(message, "服务商证书无法验证，可能有代理或防火墙在拦截 HTTPS。");
 }
 
 // Reading stops at 1 MiB + 1 byte: a server offering 100 MB sees the connection closed early.

@@ -20,6 +20,15 @@ constexpr long totalSeconds = 35;
 const std::string invalidModel = "请填写有效的模型标识。";
 const std::string transportFailed = "连接失败或超时。请检查网络和服务商状态。";
 const std::string noValidAnswer = "服务没有返回有效回答，连接尚未通过验证。";
+const std::string certificateUnverified = "服务商证书无法验证，可能有代理或防火墙在拦截 HTTPS。";
+const std::string redirected = "服务商地址发生了跳转，已拒绝。";
+
+// A server whose certificate the system cannot vouch for: self-signed, for another host, or
+// issued by a proxy that reads HTTPS.
+bool isCertificateFailure(CURLcode result) {
+    return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+           result == CURLE_SSL_ISSUER_ERROR || result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
 
 bool validModel(std::string_view model) {
     if (model.empty() || model.size() > maximumModelBytes) return false;
@@ -125,7 +134,9 @@ ModelResult exchange(std::string_view endpoint, std::string_view key, std::strin
     long status = 0;
     curl->curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (reception.overLong) throw OstrakError(noValidAnswer);
+    if (isCertificateFailure(result)) throw OstrakError(certificateUnverified);
     if (result != CURLE_OK && !reception.notOk) throw OstrakError(transportFailed);
+    if (status >= 300 && status < 400) throw OstrakError(redirected);
     if (status != 200) throw OstrakError(httpMessage(status));
     return ModelResult::decode(reception.body);
 }
