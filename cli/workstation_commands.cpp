@@ -20,6 +20,7 @@
 #include "commands.hpp"
 #include "lingering.hpp"
 #include "station_actions.hpp"
+#include "stop_signals.hpp"
 #include "terminal.hpp"
 
 namespace plovik::cli {
@@ -73,6 +74,7 @@ std::string readBody(const std::optional<std::string>& file) {
 
 KnowledgeIndex rebuildWithProgress(const Workspace& workspace) {
     const terminal::Progress progress("正在重建知识索引…");
+    const DeferredStops writing;
     return workspace.rebuildIndex();
 }
 
@@ -289,9 +291,11 @@ void createStation(const Arguments& arguments) {
     }
     const auto at = arguments.value("--at");
     const Path location = at ? absolutePath(*at) : actions::defaultLocation();
-    const Workspace created =
-        actions::install(location, arguments.words.at(0),
-                         [](const Path& folder) { return EnvironmentReport::inspect(folder); });
+    const Workspace created = withStopsDeferred([&] {
+        return actions::install(location, arguments.words.at(0), [](const Path& folder) {
+            return EnvironmentReport::inspect(folder);
+        });
+    });
     printLine(created.root().native());
     tell(actions::text::installed);
 }
@@ -308,14 +312,18 @@ void openStation(const Arguments& arguments) {
         actions::isRunning(actions::currentHeartbeat(*current))) {
         throw OstrakError(actions::text::stopBeforeSwitching);
     }
-    const Workspace chosen = actions::openExisting(absolutePath(arguments.words.at(0)));
+    const Path folder = absolutePath(arguments.words.at(0));
+    const Workspace chosen = withStopsDeferred([&] { return actions::openExisting(folder); });
     printLine(chosen.root().native());
     tell("已打开工作站“" + terminal::oneLine(chosen.configuration().name) + "”。");
 }
 
 void renameStation(const Arguments& arguments) {
     Workspace workspace = openedWorkspace();
-    workspace.rename(arguments.words.at(0));
+    {
+        const DeferredStops writing;
+        workspace.rename(arguments.words.at(0));
+    }
     tell(actions::text::renamed);
 }
 
@@ -327,7 +335,7 @@ void addNote(const Arguments& arguments) {
                                                 ? std::nullopt
                                                 : std::optional(arguments.words[0]);
     const std::string body = readBody(file);
-    const Path note = workspace.writeNote(*title, body);
+    const Path note = withStopsDeferred([&] { return workspace.writeNote(*title, body); });
     printLine(note.native());
     try {
         const KnowledgeIndex index = rebuildWithProgress(workspace);
@@ -371,7 +379,10 @@ void searchNotes(const Arguments& arguments) {
 
 void exportDiagnostics(const Arguments& arguments) {
     const Workspace workspace = openedWorkspace();
-    workspace.exportDiagnostics(absolutePath(arguments.words.at(0)));
+    {
+        const DeferredStops writing;
+        workspace.exportDiagnostics(absolutePath(arguments.words.at(0)));
+    }
     tell(actions::text::diagnosticsExported);
 }
 

@@ -345,6 +345,34 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     EXPECT_EQ(plovik({"create", "新", "--at", at("elsewhere")}).status, 0);
 }
 
+// Ctrl-C, a closed terminal or a kill, whenever they come, never leave a half-written file or
+// its temporary behind: a stop during a write takes effect once the write is done.
+TEST_F(PlovikTest, StopsNeverLeaveTemporaryFiles) {
+    ASSERT_EQ(plovik({"create", "站", "--at", at("station")}).status, 0);
+    const Workspace workspace = Installation::load();
+    const std::string body(16000, 'x');
+    for (int i = 0; i < 900; ++i) workspace.writeNote("笔记 " + std::to_string(i), body);
+    const Path indexes = workspace.root() / "system/indexes";
+    const Path notes = workspace.knowledgeURL() / "notes";
+    int stopped = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int delay : {0, 10, 30, 60, 120}) {
+            workspace.writeNote("新", "每次都有新笔记，索引就要重写");
+            ostrak::testing::ChildProcess child(program, {"note", "add", "--title", "中断"}, body,
+                                                environmentWith());
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            child.signal(signal);
+            const auto status = child.wait(std::chrono::seconds(60));
+            ASSERT_TRUE(status) << "still running";
+            stopped += *status != 0 ? 1 : 0;
+            EXPECT_EQ(temporaries(indexes), std::vector<std::string>{}) << signal << " " << delay;
+            EXPECT_EQ(temporaries(notes), std::vector<std::string>{}) << signal << " " << delay;
+        }
+    }
+    EXPECT_GT(stopped, 0);  // the stops came before the end, not all after it
+    EXPECT_NO_THROW(workspace.loadIndex());
+}
+
 // Without a user manager, or with one that never answers, the service commands say so within
 // the answer timeout and never hang.
 TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
