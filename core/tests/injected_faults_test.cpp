@@ -101,6 +101,12 @@ TEST_F(InjectedFaults, FlushesTheFileThenItsDirectory) {
         EXPECT_EQ(flushed, (std::vector<std::pair<ino_t, bool>>{{data.st_ino, false},
                                                                 {directory.st_ino, true}}));
     }
+    // Only the heartbeat, a liveness signal rewritten every five seconds, is not flushed.
+    flushed.clear();
+    workspace.saveHeartbeat({workspace.configuration().id, Timestamp::now(), 1, 0, 0, {}});
+    EXPECT_EQ(flushed, (std::vector<std::pair<ino_t, bool>>{}));
+    workspace.rename("新名字");
+    EXPECT_EQ(flushed.size(), 2u);
 }
 
 // A listing that fails halfway is not the end of the folder: the rebuild publishes nothing and

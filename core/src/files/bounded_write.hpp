@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/streamed_write.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 
@@ -13,10 +14,12 @@ namespace ostrak::SafeFiles {
 // readable and the previous one stays in place.
 template <class Record>
 void writeWithinLimit(const Record& record, const Path& destination, bool exclusive,
-                      std::int64_t maximum, const std::string& refusal) {
+                      std::int64_t maximum, const std::string& refusal,
+                      Flush flush = Flush::always) {
     const Bytes encoded = JsonCodec<Record>::encode(record);
     if (static_cast<std::int64_t>(encoded.size()) > maximum) throw OstrakError(refusal);
-    writeData(encoded, destination, exclusive);
+    writeStreamed(
+        destination, exclusive, [&](const ChunkWriter& write) { write(encoded); }, maximum, flush);
 }
 
 }  // namespace ostrak::SafeFiles

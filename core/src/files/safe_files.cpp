@@ -257,7 +257,8 @@ Bytes readAll(GuardedReader& reader) {
 constexpr std::int64_t writeBehind = 1 << 20;
 
 void writeStreamed(const Path& destination, bool exclusive,
-                   const std::function<void(const ChunkWriter&)>& produce, std::int64_t maximum) {
+                   const std::function<void(const ChunkWriter&)>& produce, std::int64_t maximum,
+                   Flush flush) {
     auto located = locate(destination);
     if (!located || !isOwnedFolder(located->folder)) fail(message::targetDirectoryUnusable);
     const VerifiedDirectory& folder = located->folder;
@@ -278,7 +279,7 @@ void writeStreamed(const Path& destination, bool exclusive,
             handedToDisk = written;
         }
     });
-    if (::fsync(temporary.descriptor()) != 0) throwErrno(errno);
+    if (flush == Flush::always && ::fsync(temporary.descriptor()) != 0) throwErrno(errno);
 
     refuseLinkAt(folder, name);  // a link planted while the data was written is still refused
     if (exclusive) {
@@ -290,7 +291,7 @@ void writeStreamed(const Path& destination, bool exclusive,
     temporary.published();
     // The new name must itself reach the disk, or a power loss can take the saved file away
     // again. The publish has happened, so a failure here changes nothing.
-    folder.sync();
+    if (flush == Flush::always) folder.sync();
 }
 
 void writeData(const Bytes& data, const Path& destination, bool exclusive) {

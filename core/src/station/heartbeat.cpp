@@ -117,8 +117,11 @@ std::unique_ptr<ServiceLock> Workspace::acquireServiceLock() const {
 
 void Workspace::saveHeartbeat(const ServiceHeartbeat& heartbeat) const {
     if (!std::isfinite(heartbeat.timestamp.seconds)) throw OstrakError(message::stateUnwritable);
+    // Published unflushed: it is rewritten every five seconds, and after a crash a stale or
+    // missing heartbeat is the truth, which its readers already judge by its age.
     SafeFiles::writeWithinLimit(heartbeat, stateFile(*this, "heartbeat.json"), false,
-                                heartbeatReadLimit, message::stateUnwritable);
+                                heartbeatReadLimit, message::stateUnwritable,
+                                SafeFiles::Flush::never);
 }
 
 ServiceHeartbeat Workspace::heartbeat() const {
