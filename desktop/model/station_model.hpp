@@ -101,9 +101,13 @@ public:
     void rename();
     QFuture<bool> saveNote(const QString& title, const QString& body);
     QFuture<void> search();
-    // Every entry the index leaves out, with its reason; nothing when the walk fails (then
+    // Every entry the index leaves out, with its reason; not listed when the walk fails (then
     // `error`), while busy, or when another workstation was opened meanwhile.
-    QFuture<std::optional<std::vector<ostrak::SkippedEntry>>> listSkipped();
+    struct SkippedListing {
+        bool listed = false;
+        std::vector<ostrak::SkippedEntry> entries;
+    };
+    QFuture<SkippedListing> listSkipped();
     void openDocument(const ostrak::IndexedDocument& document);
     void openFolder(const std::optional<QString>& folder);
     void exportDiagnostics();

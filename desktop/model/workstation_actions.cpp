@@ -164,23 +164,22 @@ QFuture<void> StationModel::search() {
         });
 }
 
-QFuture<std::optional<std::vector<SkippedEntry>>> StationModel::listSkipped() {
-    using Entries = std::optional<std::vector<SkippedEntry>>;
-    if (!m_workspace || m_busy) return readyFuture(Entries{});
+QFuture<StationModel::SkippedListing> StationModel::listSkipped() {
+    if (!m_workspace || m_busy) return readyFuture(SkippedListing{});
     setBusy(true);
     const Workspace workspace = *m_workspace;
     const Uuid station = workspace.configuration().id;
-    return QtConcurrent::run([workspace]() -> std::pair<Entries, QString> {
+    return QtConcurrent::run([workspace]() -> std::pair<SkippedListing, QString> {
                try {
-                   return {workspace.skippedEntries(), {}};
+                   return {SkippedListing{true, workspace.skippedEntries()}, {}};
                } catch (const std::exception& failure) {
                    return {{}, describe(failure)};
                }
            })
-        .then(this, [this, station](std::pair<Entries, QString> outcome) {
+        .then(this, [this, station](std::pair<SkippedListing, QString> outcome) {
             setBusy(false);
             if (!outcome.second.isEmpty()) setError(outcome.second);
-            if (!outcome.second.isEmpty() || !stillOpen(station)) return Entries{};
+            if (!outcome.second.isEmpty() || !stillOpen(station)) return SkippedListing{};
             return std::move(outcome.first);
         });
 }

@@ -103,10 +103,9 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_showSkipped = new QPushButton(tr("查看未纳入索引的条目"));
     m_showSkipped->setVisible(false);
     connect(m_showSkipped, &QPushButton::clicked, this, [this] {
-        m_station.listSkipped().then(
-            this, [this](const std::optional<std::vector<ostrak::SkippedEntry>>& entries) {
-                if (entries) showSkippedEntries(this, *entries);
-            });
+        m_station.listSkipped().then(this, [this](const StationModel::SkippedListing& skipped) {
+            if (skipped.listed) showSkippedEntries(this, skipped.entries);
+        });
     });
     auto* skippedRow = new QHBoxLayout;
     skippedRow->addWidget(m_showSkipped);
