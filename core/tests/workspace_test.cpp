@@ -167,6 +167,14 @@ TEST(Pointer, ReopensTheSameWorkstationOrSaysWhyNot) {
     EXPECT_MESSAGE("找不到工作站目录：" + (dir / "gone/station").native() +
                        "。如果它在移动硬盘或网络位置上，请先连接。",
                    Workspace::open(dir / "gone/station"));
+    // Gone while it is open (the app keeps it): saving, renaming and searching say so too.
+    const auto open = Workspace::create(dir / "open", "站");
+    fs::rename(dir / "open", dir / "unplugged");
+    const std::string gone = "找不到工作站目录：" + (dir / "open").native() +
+                             "。如果它在移动硬盘或网络位置上，请先连接。";
+    EXPECT_MESSAGE(gone, open.writeNote("标题", "正文"));
+    EXPECT_MESSAGE(gone, Workspace(open).rename("新"));
+    EXPECT_MESSAGE(gone, open.rebuildIndex());
     writeFile(pointer, std::string(8193, ' '));
     EXPECT_MESSAGE(expected::unfit, Installation::load());
     writeFile(pointer, "{\"root\": 5}");

@@ -24,6 +24,7 @@
 #include "json/index_json.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/presence.hpp"
 #include "text/case_folding.hpp"
 #include "text/text.hpp"
 
@@ -507,6 +508,7 @@ std::unique_ptr<IndexBuilder> walkKnowledge(const Workspace& workspace,
 }  // namespace
 
 KnowledgeIndex Workspace::rebuildIndex() const {
+    requirePresent(m_root);
     const Timestamp startedAt = Timestamp::now();
     const auto builder = walkKnowledge(*this);
     auto documents = builder->takeDocuments();

@@ -2,6 +2,7 @@
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/presence.hpp"
 #include "text/text.hpp"
 
 namespace ostrak {
@@ -20,6 +21,7 @@ Path Workspace::writeNote(std::string_view title, std::string_view body) const {
     content.reserve(validTitle.size() + body.size() + 5);
     content.append("# ").append(validTitle).append("\n\n").append(body).append("\n");
     if (content.size() > noteLimit) throw OstrakError(message::noteTooLarge);
+    requirePresent(m_root);
     SafeFiles::writeData(content, destination, true);
     return destination;
 }

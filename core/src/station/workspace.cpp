@@ -16,6 +16,7 @@
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
 #include "station/pointer.hpp"
+#include "station/presence.hpp"
 #include "text/text.hpp"
 
 namespace ostrak {
@@ -146,7 +147,7 @@ Workspace Workspace::create(const Path& location, std::string_view name) {
 Workspace Workspace::open(const Path& location) {
     Path root = rootFor(location);
     SafeFiles::checkAncestors(root);
-    if (paths::isMissing(root)) throw OstrakError(message::workstationMissing(root.native()));
+    requirePresent(root);
     if (lacksIdentity(root)) throw OstrakError(message::notAWorkstation);
     SafeFiles::privateRoot(root, false);
     auto station = SafeFiles::read<StationConfiguration>(root / identityFile, identityReadLimit);
@@ -193,6 +194,7 @@ void Workspace::removeStaleTemporaries() const {
 void Workspace::rename(std::string_view newName) {
     StationConfiguration renamed = m_configuration;
     renamed.name = validName(newName);
+    requirePresent(m_root);
     SafeFiles::writeWithinLimit(renamed, m_root / identityFile, false, identityReadLimit,
                                 message::invalidName);
     m_configuration = std::move(renamed);
