@@ -38,14 +38,15 @@ protected:
 };
 
 // Without a workstation, with a command line it does not know, or with the working directory
-// gone under a relative root, the program refuses to start and creates nothing.
+// gone under a relative root (a single pass: it does not wait), the program refuses to start and
+// creates nothing.
 TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
     const std::vector<std::string> commands[] = {
         {program},
         {program, "--root", workspace.root().native(), "--now"},
         {"/bin/sh", "-c",
          "mkdir \"$0/cwd\" && cd \"$0/cwd\" && rmdir \"$0/cwd\" && exec \"$1\" "
-         "--root station --run",
+         "--root station --once",
          dir.path().native(), program}};
     for (const auto& command : commands) {
         const auto result = runToEnd(command[0], {command.begin() + 1, command.end()});
@@ -54,24 +55,65 @@ TEST_F(ServiceProgram, RefusesToStartWithoutAUsableWorkstation) {
     }
     EXPECT_EQ(entries(home.path()), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(heartbeatFile));
+}
 
-    // Under systemd, the reason becomes the unit's status text: here a disk not plugged in.
-    const std::string socketPath = (dir / "notify").native();
-    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const auto result = runToEnd(program, {"--root", (dir / "usb/station").native(), "--run"},
-                                 std::chrono::seconds(60), {},
-                                 ostrak::testing::environmentWith({"NOTIFY_SOCKET=" + socketPath}));
-    EXPECT_EQ(result.standardError, startupLine);
-    char datagram[1024] = {};
-    const ssize_t got = ::recv(listener, datagram, sizeof datagram - 1, MSG_DONTWAIT);
-    ::close(listener);
-    EXPECT_EQ(std::string(datagram, got > 0 ? static_cast<std::size_t>(got) : 0),
-              "STATUS=找不到工作站目录：" + (dir / "usb/station").native() +
-                  "。如果它在移动硬盘或网络位置上，请先连接。");
+// What the service tells systemd: the datagrams sent to NOTIFY_SOCKET, gathered as they come.
+class NotifySocket {
+public:
+    explicit NotifySocket(const Path& path) : m_path(path.native()) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            ADD_FAILURE() << "cannot bind " << m_path;
+    }
+    ~NotifySocket() { ::close(m_socket); }
+    std::string environment() const { return "NOTIFY_SOCKET=" + m_path; }
+    // Whether a datagram that is exactly `wanted` came within `timeout`.
+    bool received(const std::string& wanted, std::chrono::seconds timeout) {
+        return eventually(
+            [&] {
+                char datagram[2048];
+                for (ssize_t got;
+                     (got = ::recv(m_socket, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+                    m_seen.emplace_back(datagram, static_cast<std::size_t>(got));
+                return std::find(m_seen.begin(), m_seen.end(), wanted) != m_seen.end();
+            },
+            timeout);
+    }
+
+private:
+    std::string m_path;
+    int m_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    std::vector<std::string> m_seen;
+};
+
+// A workstation on a disk that is not plugged in: the service waits for it, telling systemd
+// why, and serves once it is there. When it disappears again while served (the disk pulled),
+// the service does not claim that another one holds it: it ends with status 1 (which systemd
+// restarts), writes nothing, and tells why.
+TEST_F(ServiceProgram, WaitsForItsDiskAndEndsWhenItGoes) {
+    const Path usb = dir / "usb", mounted = usb / "station";
+    const std::string missing = "STATUS=找不到工作站目录：" + mounted.native() +
+                                "。如果它在移动硬盘或网络位置上，请先连接。";
+    NotifySocket systemd(dir / "notify");
+    ChildProcess service(program, {"--root", mounted.native(), "--run"}, {},
+                         ostrak::testing::environmentWith({systemd.environment()}));
+    EXPECT_TRUE(systemd.received(missing, 10s));
+    EXPECT_FALSE(service.wait(1s));
+    fs::create_directory(usb);
+    fs::rename(workspace.root(), mounted);  // plugged in
+    EXPECT_TRUE(systemd.received("READY=1\nSTATUS=", 10s));
+    const Path beat = mounted / "system/state/heartbeat.json";
+    ASSERT_TRUE(fs::exists(beat));
+    const std::string lastBeat = readFile(beat);
+
+    fs::rename(mounted, workspace.root());  // pulled
+    EXPECT_EQ(service.wait(10s), 1);
+    EXPECT_EQ(service.standardError(), writeLine);
+    EXPECT_TRUE(systemd.received(missing, 1s));
+    EXPECT_FALSE(fs::exists(mounted));  // nothing written where the disk was
+    EXPECT_EQ(readFile(heartbeatFile), lastBeat);
 }
 
 // One service of the pointer's workstation, watched while things go wrong around it: a second

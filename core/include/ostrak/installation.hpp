@@ -18,6 +18,9 @@ Path supportDirectory();
 // True when anything exists at the pointer's path; its content is only checked by load().
 bool hasSavedWorkspace();
 void save(const Workspace& workspace);
+// The folder the pointer names, without opening it; refused as load() refuses a pointer that
+// is missing or damaged.
+Path savedRoot();
 // Reopens the recorded workstation and refuses it if its identity changed.
 Workspace load();
 // Refuses, with the missing-folder message, a new workstation at the folder the pointer names

@@ -30,6 +30,10 @@ public:
     static Workspace create(const Path& location, std::string_view name);
     // Opens and vouches for an existing workstation; writes nothing.
     static Workspace open(const Path& location);
+    // Whether the workstation at `location` cannot be seen now: its folder, a folder above it
+    // or its identity file is missing or cannot be looked at (a disk unplugged, a network or
+    // FUSE mount whose server went away, a folder made unreadable). Looks, writes nothing.
+    static bool isUnreachable(const Path& location);
 
     const Path& root() const noexcept { return m_root; }
     const StationConfiguration& configuration() const noexcept { return m_configuration; }

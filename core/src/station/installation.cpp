@@ -102,12 +102,16 @@ void refuseReplacingMissing(const Path& location) {
     if (!hasSavedWorkspace()) return;
     Path saved;
     try {
-        saved = Path(SafeFiles::read<Pointer>(pointerFile(), pointerReadLimit).root);
+        saved = savedRoot();
     } catch (const OstrakError&) {
         return;  // no pointer to keep
     }
     if (paths::standardized(location) != saved || !paths::isMissing(saved)) return;
     throw OstrakError(message::workstationMissing(saved.native()));
+}
+
+Path savedRoot() {
+    return Path(SafeFiles::read<Pointer>(pointerFile(), pointerReadLimit).root);
 }
 
 Workspace load() {

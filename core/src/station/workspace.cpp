@@ -155,6 +155,13 @@ Workspace Workspace::open(const Path& location) {
     return Workspace(std::move(root), std::move(station));
 }
 
+bool Workspace::isUnreachable(const Path& location) {
+    const Path root = paths::standardized(location);
+    struct stat status;
+    return ::lstat(root.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+           ::lstat((root / identityFile).c_str(), &status) != 0;
+}
+
 std::vector<std::string> Workspace::requiredDirectories() const {
     const std::string owner = "users/" + m_configuration.ownerID.text();
     return {
