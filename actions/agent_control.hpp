@@ -19,6 +19,10 @@ public:
     // answered in time), and a new question to the manager; `statusChanged` runs when a
     // different answer arrives.
     virtual AgentStatus status() = 0;
+    // Why the agent is not running although enabled, in the agent's own words (what it told the
+    // manager when its start failed or while it waits for its workstation), as last reported;
+    // empty when it gave none or runs.
+    virtual QString reason() const { return {}; }
     // Registers and starts the agent; `done` runs with nothing on success, else the manager's
     // description of the failure.
     virtual void registerAgent(std::function<void(std::optional<QString> failure)> done) = 0;

@@ -96,12 +96,14 @@ bool runsRemovedProgram(std::int32_t pid) {
            std::string_view(target, static_cast<std::size_t>(length)).ends_with(" (deleted)");
 }
 
-std::string serviceStatusText(AgentStatus status, bool running) {
+std::string serviceStatusText(AgentStatus status, bool running, std::string_view reason) {
     switch (status) {
         case AgentStatus::notRegistered:
             return "后台未启用";
         case AgentStatus::enabled:
-            return running ? "后台运行中" : "已启用，等待后台响应";
+            if (running) return "后台运行中";
+            return reason.empty() ? "已启用，等待后台响应"
+                                  : "已启用，等待后台响应\n" + std::string(reason);
         case AgentStatus::requiresApproval:
             return "等待系统允许后台运行";
         case AgentStatus::notFound:

@@ -71,7 +71,8 @@ void requireInstalledProgram(std::string_view program);
 // A running service whose program file was replaced since it started (a package upgrade).
 bool runsRemovedProgram(std::int32_t pid);
 
-// The service's state as the app words it, from the agent's status and whether it runs.
-std::string serviceStatusText(AgentStatus status, bool running);
+// The service's state as the app words it, from the agent's status and whether it runs; an
+// enabled service that does not run adds, on a line of its own, the reason it gave, if any.
+std::string serviceStatusText(AgentStatus status, bool running, std::string_view reason = {});
 
 }  // namespace plovik::actions

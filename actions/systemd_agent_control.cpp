@@ -5,6 +5,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -150,6 +151,12 @@ void SystemdAgentControl::failPendingJobs() {
 
 void SystemdAgentControl::call(const QString& method, const QVariantList& arguments, Reply then,
                                std::chrono::milliseconds timeout) {
+    callOn(managerPath, managerInterface, method, arguments, std::move(then), timeout);
+}
+
+void SystemdAgentControl::callOn(const QString& path, const QString& interface,
+                                 const QString& method, const QVariantList& arguments, Reply then,
+                                 std::chrono::milliseconds timeout) {
     QDBusConnection connection = manager();
     if (!connection.isConnected()) {
         // No bus and no manager's socket: a call would never be answered. The answer is the
@@ -159,8 +166,8 @@ void SystemdAgentControl::call(const QString& method, const QVariantList& argume
         QTimer::singleShot(0, this, [then = std::move(then), failure] { then(failure); });
         return;
     }
-    QDBusMessage message = QDBusMessage::createMethodCall(m_peer ? QString() : managerService,
-                                                          managerPath, managerInterface, method);
+    QDBusMessage message = QDBusMessage::createMethodCall(m_peer ? QString() : managerService, path,
+                                                          interface, method);
     message.setArguments(arguments);
     // A bus without the manager must not try to start one (and log each try).
     message.setAutoStartService(false);
@@ -197,11 +204,19 @@ AgentStatus SystemdAgentControl::status() {
             m_asking = false;
             m_knownByName = reply.type() == QDBusMessage::ReplyMessage;
             if (reply.type() == QDBusMessage::ReplyMessage) {
-                const QString state = reply.arguments().value(0).toString();
                 m_retryDelay = {};
-                setStatus(state == QStringLiteral("enabled") ? AgentStatus::enabled
-                                                             : AgentStatus::notRegistered);
-            } else if (meansNoSuchUnit(reply.errorName())) {
+                if (reply.arguments().value(0).toString() != QStringLiteral("enabled")) {
+                    m_reason.clear();
+                    return setStatus(AgentStatus::notRegistered);
+                }
+                m_asking = true;  // until the reason has come too
+                return askReason([this] {
+                    m_asking = false;
+                    setStatus(AgentStatus::enabled);
+                });
+            }
+            m_reason.clear();
+            if (meansNoSuchUnit(reply.errorName())) {
                 m_retryDelay = {};
                 setStatus(AgentStatus::notRegistered);
             } else {
@@ -211,6 +226,32 @@ AgentStatus SystemdAgentControl::status() {
         },
         m_answerTimeout);
     return known;
+}
+
+void SystemdAgentControl::askReason(std::function<void()> then) {
+    const auto failed = [this, then](const QDBusMessage& reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage) return false;
+        m_reason.clear();  // not loaded (never started), or no answer: nothing to say
+        then();
+        return true;
+    };
+    call(
+        QStringLiteral("GetUnit"), {QString::fromLatin1(unitName)},
+        [this, then, failed](const QDBusMessage& unit) {
+            if (failed(unit)) return;
+            callOn(
+                unit.arguments().value(0).value<QDBusObjectPath>().path(),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                {QStringLiteral("org.freedesktop.systemd1.Service"), QStringLiteral("StatusText")},
+                [this, then, failed](const QDBusMessage& property) {
+                    if (failed(property)) return;
+                    m_reason =
+                        property.arguments().value(0).value<QDBusVariant>().variant().toString();
+                    then();
+                },
+                m_answerTimeout);
+        },
+        m_answerTimeout);
 }
 
 AgentStatus SystemdAgentControl::currentStatus() {

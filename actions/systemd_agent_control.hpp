@@ -43,6 +43,8 @@ public:
     static QString installedUnitFile();
 
     AgentStatus status() override;
+    // The unit's status text (the service's STATUS=), asked with the status while it is enabled.
+    QString reason() const override { return m_reason; }
     // For a program without a window: asks the manager and waits for its answer (at most the
     // answer timeout) in a local event loop.
     AgentStatus currentStatus();
@@ -65,6 +67,11 @@ private:
     // Calls a Manager method; `then` gets the reply or the error message, on the main thread.
     void call(const QString& method, const QVariantList& arguments, Reply then,
               std::chrono::milliseconds timeout);
+    // The same for a method of another object and interface of the manager.
+    void callOn(const QString& path, const QString& interface, const QString& method,
+                const QVariantList& arguments, Reply then, std::chrono::milliseconds timeout);
+    // Asks the loaded unit's status text into m_reason, then calls `then`.
+    void askReason(std::function<void()> then);
     // Starts or stops the unit and calls `then` with the job's result ("done" on success).
     void runJob(const QString& method, std::function<void(const QString& result)> then);
     void setStatus(AgentStatus status);
@@ -92,6 +99,7 @@ private:
     std::chrono::steady_clock::time_point m_nextQuestion;
     bool m_knownByName = false;
     AgentStatus m_status = AgentStatus::notFound;
+    QString m_reason;
     bool m_subscribed = false;
     int m_awaitingJobReplies = 0;
     QMultiHash<QString, std::function<void(const QString&)>> m_pendingJobs;

@@ -36,10 +36,16 @@ void showService(const Arguments& arguments);
 // Shared by the commands.
 ostrak::Workspace openedWorkspace();          // the workstation the pointer names, or refused
 ostrak::Path absolutePath(std::string_view);  // relative to the working folder
-AgentStatus askAgent();                       // within the answer timeout
-QString qt(std::string_view text);            // UTF-8 to Qt
-void printJson(const QJsonObject& object);    // on standard output, indented
-void printLine(std::string_view text);        // on standard output
-void tell(std::string_view text);             // on standard error: notices beside the output
+// The agent's status and the reason it gave for not running (empty: none), within the answer
+// timeout.
+struct AgentAnswer {
+    AgentStatus status;
+    std::string reason;
+};
+AgentAnswer askAgent();
+QString qt(std::string_view text);          // UTF-8 to Qt
+void printJson(const QJsonObject& object);  // on standard output, indented
+void printLine(std::string_view text);      // on standard output
+void tell(std::string_view text);           // on standard error: notices beside the output
 
 }  // namespace plovik::cli

@@ -26,15 +26,18 @@ AgentStatus reachableStatus(SystemdAgentControl& agent) {
 }
 
 void printServiceStatus(SystemdAgentControl& agent, const Workspace& workspace) {
-    printLine(actions::serviceStatusText(agent.currentStatus(),
-                                         actions::isRunning(actions::currentHeartbeat(workspace))));
+    const AgentStatus status = agent.currentStatus();
+    printLine(actions::serviceStatusText(status,
+                                         actions::isRunning(actions::currentHeartbeat(workspace)),
+                                         agent.reason().toStdString()));
 }
 
 }  // namespace
 
-AgentStatus askAgent() {
+AgentAnswer askAgent() {
     SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
-    return agent.currentStatus();
+    const AgentStatus status = agent.currentStatus();
+    return {status, agent.reason().toStdString()};
 }
 
 void enableService(const Arguments&) {
@@ -74,13 +77,22 @@ void disableService(const Arguments&) {
     printServiceStatus(agent, workspace);
 }
 
+// The workstation's latest heartbeat; none while the workstation cannot be opened (its disk
+// not plugged in, say), when the service's own reason says why.
+std::optional<ServiceHeartbeat> savedHeartbeat() {
+    try {
+        if (Installation::hasSavedWorkspace())
+            return actions::currentHeartbeat(Installation::load());
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
 void showService(const Arguments&) {
     SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
     const AgentStatus status = reachableStatus(agent);
-    const auto heartbeat = Installation::hasSavedWorkspace()
-                               ? actions::currentHeartbeat(Installation::load())
-                               : std::nullopt;
-    printLine(actions::serviceStatusText(status, actions::isRunning(heartbeat)));
+    printLine(actions::serviceStatusText(status, actions::isRunning(savedHeartbeat()),
+                                         agent.reason().toStdString()));
 }
 
 }  // namespace plovik::cli

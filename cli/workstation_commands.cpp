@@ -197,7 +197,7 @@ void showStatus(const Arguments& arguments) {
     }
     const auto heartbeat = workspace ? actions::currentHeartbeat(*workspace) : std::nullopt;
     const bool running = actions::isRunning(heartbeat);
-    const AgentStatus agent = askAgent();
+    const auto [agent, reason] = askAgent();
     std::optional<KnowledgeIndex> index;
     if (workspace) {
         try {
@@ -212,10 +212,14 @@ void showStatus(const Arguments& arguments) {
     if (arguments.has("--json")) {
         QJsonObject status{
             {"pointer", qt(pointer.native())},
-            {"service", QJsonObject{{"state", qt(agentStatusId(agent))},
-                                    {"text", qt(actions::serviceStatusText(agent, running))},
-                                    {"lingering", lingering.enabled},
-                                    {"graphicalSession", lingering.graphicalSession}}}};
+            {"service",
+             QJsonObject{{"state", qt(agentStatusId(agent))},
+                         {"text", qt(actions::serviceStatusText(agent, running))},
+                         {"reason", agent == AgentStatus::enabled && !running && !reason.empty()
+                                        ? QJsonValue(qt(reason))
+                                        : QJsonValue()},
+                         {"lingering", lingering.enabled},
+                         {"graphicalSession", lingering.graphicalSession}}}};
         status["workstation"] = QJsonValue::Null;
         status["heartbeat"] = QJsonValue::Null;
         status["index"] = QJsonValue::Null;
@@ -255,7 +259,7 @@ void showStatus(const Arguments& arguments) {
         printLine("名字：" + terminal::oneLine(workspace->configuration().name));
         printLine("工作站 ID：" + workspace->configuration().id.text());
     }
-    printLine("后台：" + actions::serviceStatusText(agent, running));
+    printLine("后台：" + actions::serviceStatusText(agent, running, reason));
     if (heartbeat) {
         const std::string state = actions::isStopped(*heartbeat) ? "已停止"
                                   : heartbeat->isFresh(Timestamp::now())
@@ -301,7 +305,7 @@ void createStation(const Arguments& arguments) {
 }
 
 void openStation(const Arguments& arguments) {
-    const AgentStatus agent = askAgent();
+    const AgentStatus agent = askAgent().status;
     if (agent == AgentStatus::enabled || agent == AgentStatus::requiresApproval) {
         throw OstrakError(actions::text::stopBeforeSwitching);
     }

@@ -402,13 +402,41 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
     EXPECT_NE(status.standardOutput.find("loginctl enable-linger"), std::string::npos);
 }
 
-// Over the private user manager: enabled, running, refusing a switch, stopped.
+// A folder mounted by the test user through FUSE (bindfs), as a removable disk: it can be
+// pulled (a lazy unmount, as when the cable goes) and plugged in again.
+class RemovableDisk {
+public:
+    RemovableDisk(std::string content, std::string mountPoint)
+        : m_content(std::move(content)), m_mountPoint(std::move(mountPoint)) {
+        std::filesystem::create_directories(m_content);
+        std::filesystem::create_directories(m_mountPoint);
+        m_usable = plugIn();
+    }
+    ~RemovableDisk() { pull(); }
+    bool usable() const { return m_usable; }
+    bool plugIn() {
+        return run("/usr/bin/env", {"bindfs", "--no-allow-other", m_content, m_mountPoint})
+                   .status == 0;
+    }
+    void pull() { run("/usr/bin/env", {"fusermount", "-u", "-z", "-q", m_mountPoint}); }
+
+private:
+    std::string m_content, m_mountPoint;
+    bool m_usable = false;
+};
+
+// Over the private user manager: enabled, running, waiting for its disk when it is pulled and
+// serving again when it comes back, refusing a switch, stopped.
 TEST_F(PlovikTest, serviceRunsThroughTheUserManager) {
     if (environmentValue("OSTRAK_TEST_PRIVATE_SYSTEMD") != "1") {
         if (environmentValue("CI") == "true") FAIL() << "scripts/test must start a user manager";
         GTEST_SKIP() << "no private systemd user manager";
     }
-    ASSERT_EQ(plovik({"create", "后台站", "--at", at("station")}).status, 0);
+    RemovableDisk disk(at("disk"), at("usb"));
+    if (!disk.usable() && environmentValue("CI") == "true")
+        ADD_FAILURE() << "scripts/test must make FUSE usable";
+    const std::string root = disk.usable() ? at("usb/station") : at("station");
+    ASSERT_EQ(plovik({"create", "后台站", "--at", root}).status, 0);
     ASSERT_EQ(run("/usr/bin/env",
                   {"systemctl", "--user", "set-environment", "HOME=" + home->path().native(),
                    "XDG_DATA_HOME=" + environmentValue("XDG_DATA_HOME")})
@@ -416,16 +444,39 @@ TEST_F(PlovikTest, serviceRunsThroughTheUserManager) {
               0);
     const Outcome enabled = plovik({"service", "enable"});
     EXPECT_EQ(enabled.status, 0) << enabled.standardError;
-    EXPECT_TRUE(eventually(
-        [&] {
-            return plovik({"service", "status"}).standardOutput == "后台运行中\n";
-        },
-        std::chrono::seconds(30)));
+    const auto serviceSays = [&](const std::string& text) {
+        return eventually(
+            [&] {
+                return plovik({"service", "status"}).standardOutput == text;
+            },
+            std::chrono::seconds(40));
+    };
+    EXPECT_TRUE(serviceSays("后台运行中\n"));
     const auto status = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
     EXPECT_EQ(status["service"]["state"], "enabled");
     EXPECT_EQ(status["heartbeat"]["fresh"], true);
-    EXPECT_EQ(plovik({"open", at("station")}).standardError,
-              "请先停止当前工作站后台，再切换工作站。\n");
+    if (disk.usable()) {
+        const std::string missing =
+            "找不到工作站目录：" + root + "。如果它在移动硬盘或网络位置上，请先连接。";
+        disk.pull();
+        EXPECT_TRUE(serviceSays("已启用，等待后台响应\n" + missing + "\n"))
+            << plovik({"service", "status"}).standardOutput;
+        const Outcome replaced = plovik({"create", "新站", "--at", root});
+        EXPECT_EQ(replaced.status, 1);
+        EXPECT_EQ(replaced.standardError, missing + "\n");
+        EXPECT_FALSE(std::filesystem::exists(root));
+        ASSERT_TRUE(disk.plugIn());
+        // Served again by a new process of the service.
+        EXPECT_TRUE(eventually(
+            [&] {
+                const auto now = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
+                return now["heartbeat"]["fresh"] == true &&
+                       now["heartbeat"]["pid"] != status["heartbeat"]["pid"];
+            },
+            std::chrono::seconds(30)));
+        EXPECT_TRUE(serviceSays("后台运行中\n"));
+    }
+    EXPECT_EQ(plovik({"open", root}).standardError, "请先停止当前工作站后台，再切换工作站。\n");
     const Outcome disabled = plovik({"service", "disable"});
     EXPECT_EQ(disabled.status, 0) << disabled.standardError;
     EXPECT_EQ(disabled.standardOutput, "后台未启用\n");

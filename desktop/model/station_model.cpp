@@ -60,7 +60,8 @@ void StationModel::refresh() {
 
 void StationModel::showAgentStatus(AgentStatus status) {
     setRegistered(status == AgentStatus::enabled || status == AgentStatus::requiresApproval);
-    setServiceStatus(QString::fromStdString(actions::serviceStatusText(status, running())));
+    setServiceStatus(QString::fromStdString(
+        actions::serviceStatusText(status, running(), m_services.agent->reason().toStdString())));
 }
 
 bool StationModel::stillOpen(const Uuid& station) const {

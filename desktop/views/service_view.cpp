@@ -72,12 +72,18 @@ void ServiceView::sync() {
     const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
                                : style::circle(false, style::color(style::Tone::secondary));
     m_statusIcon->setPixmap(icon.pixmap(22, 22));
-    m_statusIcon->setAccessibleName(m_station.serviceStatus());
-    m_status->setText(m_station.serviceStatus());
+    // The status on its line; the reason a service that does not run gave, if any, under it,
+    // where the heartbeat's issue shows otherwise.
+    const QString& status = m_station.serviceStatus();
+    const qsizetype lineEnd = status.indexOf(QLatin1Char('\n'));
+    m_statusIcon->setAccessibleName(status.left(lineEnd));
+    m_status->setText(status.left(lineEnd));
     const auto& heartbeat = m_station.heartbeat();
-    const bool hasIssue = heartbeat && heartbeat->issue;
-    m_issue->setVisible(hasIssue);
-    m_issue->setText(hasIssue ? QString::fromStdString(*heartbeat->issue) : QString());
+    const QString issue = heartbeat && heartbeat->issue ? QString::fromStdString(*heartbeat->issue)
+                          : lineEnd < 0                 ? QString()
+                                                        : status.mid(lineEnd + 1);
+    m_issue->setVisible(!issue.isEmpty());
+    m_issue->setText(issue);
     const bool busy = m_station.busy();
     const bool outdated = m_station.serviceOutdated();
     m_outdated->setVisible(outdated);

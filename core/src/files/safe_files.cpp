@@ -122,6 +122,21 @@ void publishExclusively(const VerifiedDirectory& folder, const std::string& temp
     }
 }
 
+// Why a folder of this user's could not be given its mode: a read-only disk, or a file system
+// that keeps no modes at all (FAT refuses the change, FUSE drivers may not implement it).
+const std::string& modeRefusal(int error) {
+    switch (error) {
+        case EROFS:
+            return message::readOnlyDisk;
+        case EPERM:
+        case ENOSYS:
+        case EOPNOTSUPP:
+            return message::fileSystemNotPrivate;
+        default:
+            return message::rootModeUnsettable;
+    }
+}
+
 }  // namespace
 
 void detail::throwFormatError() {
@@ -154,7 +169,10 @@ void directory(const Path& path) {
     try {
         for (const auto& name : walk.missing) level = level.makeChild(name, 0700);
     } catch (const std::system_error& failure) {
-        if (failure.code().value() == EROFS) fail(message::readOnlyDisk);
+        const int error = failure.code().value();
+        if (error == EROFS) fail(message::readOnlyDisk);
+        // A folder this user may not write in (a mount point left to root, say).
+        if (error == EACCES || error == EPERM) fail(message::targetDirectoryUnusable);
         throw;
     }
 }
@@ -169,7 +187,7 @@ void privateRoot(const Path& path, bool initialize) {
         if (readable ? ::fchmod(readable.get(), 0700) != 0
                      : ::chmod(("/proc/self/fd/" + std::to_string(root.descriptor())).c_str(),
                                0700) != 0) {
-            fail(errno == EROFS ? message::readOnlyDisk : message::rootModeUnsettable);
+            fail(modeRefusal(errno));
         }
         return;
     }

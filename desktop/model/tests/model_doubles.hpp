@@ -18,7 +18,10 @@ public:
     int registrations = 0;
     int unregistrations = 0;
 
+    QString givenReason;
+
     AgentStatus status() override { return current; }
+    QString reason() const override { return givenReason; }
     void registerAgent(std::function<void(std::optional<QString>)> done) override {
         if (refuseRegistration) return done(QString::fromStdString(*refuseRegistration));
         ++registrations;

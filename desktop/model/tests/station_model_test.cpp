@@ -103,6 +103,16 @@ private slots:
                          bool(model->heartbeat()) == own,
                      qPrintable(QString::number(age) + " s: " + model->serviceStatus()));
         }
+        // The reason a service that does not run gave the manager follows on a line of its own.
+        agent().current = enabled;
+        agent().givenReason = QStringLiteral("该目录不是工作站：缺少 station.json。");
+        beat(*model->workspace(), 20, 99, std::nullopt);
+        model->refresh();
+        QCOMPARE(model->serviceStatus(), QString(waiting) + "\n" + agent().givenReason);
+        beat(*model->workspace(), 1, 99, std::nullopt);
+        model->refresh();
+        QCOMPARE(model->serviceStatus(), QStringLiteral("后台运行中"));
+        agent().givenReason.clear();
     }
 
     // The system and the space are checked before anything is made; the folder chosen is the
