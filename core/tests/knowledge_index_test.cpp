@@ -152,6 +152,7 @@ TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndexAndSaysWhy) {
     put("latin1.md", "M\xfcller und Stra\xdf" "e");  // Latin-1 is not taken for GBK
     put("gbk.txt", "\xd6\xd0\xce\xc4 GBK");
     put("bad\xff.md", "fine inside");
+    put("back\\xFF\xff.md", "a backslash of its own and a byte that is not UTF-8");
     put("other\xfe/inside.md", "never seen");
     put("other\xfe/more.md", "never seen");
     put("linked/one.md", "1");
@@ -163,13 +164,14 @@ TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndexAndSaysWhy) {
               (std::vector<std::string>{relative("exact.md"), relative("linked/one.md")}));
     const std::vector<SkippedEntry> expected{
         {"alias", "符号链接"},
+        {"back\\\\xFF\\xFF.md", "名称不是 UTF-8"},
         {"bad\\xFF.md", "名称不是 UTF-8"},
         {"gbk.txt", "不是 UTF-8 文本，可能是 GBK 编码"},
         {"latin1.md", "不是 UTF-8 文本"},
         {"other\\xFE", "名称不是 UTF-8"},  // the folder once, not entered
         {"over.md", "超过 256 KB"},
     };
-    EXPECT_EQ(index.skipped, 6);
+    EXPECT_EQ(index.skipped, 7);
     fs::remove(indexFile);
     EXPECT_EQ(workspace.skippedEntries(), expected);
     EXPECT_FALSE(fs::exists(indexFile));

@@ -78,6 +78,11 @@ std::string withInvalidBytesEscaped(std::string_view bytes) {
         int32_t next = offset;
         UChar32 c;
         U8_NEXT(data, next, length, c);
+        if (c == '\\') {
+            shown += "\\\\";
+            offset = next;
+            continue;
+        }
         if (c >= 0) {
             shown.append(bytes.substr(static_cast<std::size_t>(offset),
                                       static_cast<std::size_t>(next - offset)));

@@ -15,7 +15,8 @@ bool isValidUtf8(std::string_view bytes);
 bool looksLikeGbk(std::string_view bytes);
 
 // The text with each byte that does not start a valid UTF-8 character written as "\xNN", so a
-// name that is not UTF-8 can still be shown and stored.
+// name that is not UTF-8 can still be shown and stored; a backslash of the name itself is
+// written "\\", so that a name spelt "\xE9" is never taken for the byte 0xE9.
 std::string withInvalidBytesEscaped(std::string_view bytes);
 
 // Drops white space and line breaks (general category Z, U+0009 to U+000D, U+0085) from both
