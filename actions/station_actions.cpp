@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <QString>
+#include <QTextBoundaryFinder>
+
 #include <algorithm>
 
 namespace plovik::actions {
@@ -33,6 +36,35 @@ Workspace install(const Path& location, std::string_view name,
     return created;
 }
 
+std::string preview(std::string_view text) {
+    const QString whole = QString::fromUtf8(text.data(), std::ssize(text));
+    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, whole);
+    int taken = 0;
+    qsizetype end = 0;
+    while (taken < previewLength && (end = clusters.toNextBoundary()) != -1) ++taken;
+    return end == -1 ? std::string(text) : whole.left(end).toStdString();
+}
+
+void requireSwitchAllowed(bool busy, AgentStatus agent, const std::optional<Workspace>& current) {
+    if (busy) throw OstrakError(text::waitForAction);
+    if (agent == AgentStatus::enabled || agent == AgentStatus::requiresApproval)
+        throw OstrakError(text::stopBeforeSwitching);
+    // Without an answer from the manager (su, cron, no runtime folder, a manager that hangs),
+    // the current workstation's heartbeat still tells whether its service runs.
+    if (agent == AgentStatus::notFound && current && isRunning(currentHeartbeat(*current)))
+        throw OstrakError(text::stopBeforeSwitching);
+}
+
+void requireManager(AgentStatus agent) {
+    if (agent == AgentStatus::notFound) throw OstrakError(text::notFound);
+}
+
+void prepareServiceStart(const Workspace& workspace, std::string_view program, AgentStatus agent) {
+    requireInstalledProgram(program);
+    workspace.ensureDirectories();
+    requireManager(agent);
+}
+
 Workspace openExisting(const Path& folder) {
     Workspace chosen = Workspace::open(folder);
     const auto itsHeartbeat = currentHeartbeat(chosen);
@@ -58,6 +90,10 @@ bool isRunning(const std::optional<ServiceHeartbeat>& heartbeat) {
 
 bool isStopped(const ServiceHeartbeat& heartbeat) {
     return heartbeat.pid == 0;
+}
+
+std::string savedButNotIndexed(std::string_view failure) {
+    return "原稿已保存，但索引未能重建：" + std::string(failure);
 }
 
 std::string savedNoteNotice(const KnowledgeIndex& index, const Path& root, const Path& note) {

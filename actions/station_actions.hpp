@@ -32,6 +32,12 @@ inline constexpr const char* stopFailed = "后台服务停止失败，请检查�
 inline constexpr const char* notFound = "后台组件未找到";
 }  // namespace text
 
+// How many user-perceived characters of a document's text a search result shows.
+inline constexpr int previewLength = 200;
+
+// The first previewLength characters of `text` (whole grapheme clusters), as a result shows it.
+std::string preview(std::string_view text);
+
 // The folder the welcome page proposes: "Plovik" in the home folder.
 ostrak::Path defaultLocation();
 
@@ -39,6 +45,13 @@ ostrak::Path defaultLocation();
 // it. Throws OstrakError with the refusal.
 ostrak::Workspace install(const ostrak::Path& location, std::string_view name,
                           const InspectEnvironment& inspectEnvironment);
+
+// Whether the user may switch to another workstation now; throws the refusal. In order: an
+// action still running; the service registered (enabled, or waiting for the system's approval);
+// and, when the manager gave no answer (`agent` not found), the current workstation's service
+// still running by its heartbeat.
+void requireSwitchAllowed(bool busy, AgentStatus agent,
+                          const std::optional<ostrak::Workspace>& current);
 
 // Opens the workstation at `folder` for this account, refused while its own service is running
 // (a fresh heartbeat, whatever its pid), and saves the pointer to it.
@@ -54,6 +67,10 @@ bool isRunning(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
 // no age worth telling.
 bool isStopped(const ostrak::ServiceHeartbeat& heartbeat);
 
+// The refusal after a note was saved but the index could not be rebuilt: it says the note is
+// saved, so that nobody saves it twice.
+std::string savedButNotIndexed(std::string_view failure);
+
 // The notice after a note was saved and the index rebuilt: whether the fresh index holds it.
 std::string savedNoteNotice(const ostrak::KnowledgeIndex& index, const ostrak::Path& root,
                             const ostrak::Path& note);
@@ -63,6 +80,15 @@ std::optional<std::string> skippedNotice(const ostrak::KnowledgeIndex& index);
 
 // The line under a search's results when more matched than they show.
 std::optional<std::string> truncatedNotice(const ostrak::SearchMatches& matches);
+
+// Stopping the service needs a manager that answers; throws "后台组件未找到" when none did.
+void requireManager(AgentStatus agent);
+
+// Before the service of `workspace` is started by `program` (the running front end): the
+// program must be installed, the workstation's folders complete and the manager answering.
+// Throws the refusal.
+void prepareServiceStart(const ostrak::Workspace& workspace, std::string_view program,
+                         AgentStatus agent);
 
 // The service may only be registered for an installed program: one run from a build or download
 // folder would leave a unit pointing at a file that can vanish. Throws the refusal.

@@ -27,7 +27,6 @@ constexpr int longestNudge = 250;  // ms
 constexpr int pingTimeout = 1000;  // ms
 // Starting waits for the service's readiness; stopping for its stopped heartbeat.
 constexpr std::chrono::seconds jobTimeout{120};
-constexpr std::chrono::seconds firstRetry{3}, longestRetry{30};
 
 // The manager's answers that mean "no such unit", as opposed to "no manager".
 bool meansNoSuchUnit(const QString& errorName) {
@@ -260,10 +259,14 @@ AgentStatus SystemdAgentControl::currentStatus() {
     return m_status;
 }
 
+std::chrono::milliseconds SystemdAgentControl::nextRetryDelay(std::chrono::milliseconds last) {
+    constexpr std::chrono::milliseconds first = std::chrono::seconds(3);
+    constexpr std::chrono::milliseconds longest = std::chrono::seconds(30);
+    return last.count() == 0 ? first : std::min(2 * last, longest);
+}
+
 void SystemdAgentControl::backOff() {
-    m_retryDelay = m_retryDelay.count() == 0
-                       ? std::chrono::milliseconds(firstRetry)
-                       : std::min(2 * m_retryDelay, std::chrono::milliseconds(longestRetry));
+    m_retryDelay = nextRetryDelay(m_retryDelay);
     m_nextQuestion = std::chrono::steady_clock::now() + m_retryDelay;
 }
 

@@ -56,6 +56,10 @@ public:
 
     std::function<void(const QString& folder)> showFolder;
 
+    // How long to wait before asking again a manager that did not answer, after waiting `last`
+    // (zero: it answered last time): 3 s, then twice as long each time, up to 30 s.
+    static std::chrono::milliseconds nextRetryDelay(std::chrono::milliseconds last);
+
 private slots:
     // Manager.JobRemoved(u id, o job, s unit, s result).
     void jobRemoved(const QDBusMessage& signal);

@@ -34,7 +34,10 @@ void disableService(const Arguments& arguments);
 void showService(const Arguments& arguments);
 
 // Shared by the commands.
-ostrak::Workspace openedWorkspace();          // the workstation the pointer names, or refused
+ostrak::Workspace openedWorkspace();  // the workstation the pointer names, or refused
+// The workstation the pointer names; none when there is no pointer or it does not open (its
+// disk not plugged in, say).
+std::optional<ostrak::Workspace> workstationInUse();
 ostrak::Path absolutePath(std::string_view);  // relative to the working folder
 // The agent's status and the reason it gave for not running (empty: none), within the answer
 // timeout.

@@ -21,7 +21,7 @@ void waitFor(const bool& finished) {
 // The agent's status, refused when no manager answers (or the unit is not installed).
 AgentStatus reachableStatus(SystemdAgentControl& agent) {
     const AgentStatus status = agent.currentStatus();
-    if (status == AgentStatus::notFound) throw OstrakError(actions::text::notFound);
+    actions::requireManager(status);
     return status;
 }
 
@@ -42,10 +42,11 @@ AgentAnswer askAgent() {
 
 void enableService(const Arguments&) {
     const Workspace workspace = openedWorkspace();
-    actions::requireInstalledProgram(QCoreApplication::applicationFilePath().toStdString());
-    workspace.ensureDirectories();
     SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
-    if (reachableStatus(agent) != AgentStatus::enabled) {
+    const AgentStatus status = agent.currentStatus();
+    actions::prepareServiceStart(workspace, QCoreApplication::applicationFilePath().toStdString(),
+                                 status);
+    if (status != AgentStatus::enabled) {
         std::optional<QString> failure;
         bool finished = false;
         const terminal::Progress progress("正在启用后台…");
@@ -77,22 +78,14 @@ void disableService(const Arguments&) {
     printServiceStatus(agent, workspace);
 }
 
-// The workstation's latest heartbeat; none while the workstation cannot be opened (its disk
-// not plugged in, say), when the service's own reason says why.
-std::optional<ServiceHeartbeat> savedHeartbeat() {
-    try {
-        if (Installation::hasSavedWorkspace())
-            return actions::currentHeartbeat(Installation::load());
-    } catch (const std::exception&) {
-    }
-    return std::nullopt;
-}
-
 void showService(const Arguments&) {
     SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
     const AgentStatus status = reachableStatus(agent);
-    printLine(actions::serviceStatusText(status, actions::isRunning(savedHeartbeat()),
-                                         agent.reason().toStdString()));
+    // A workstation that cannot be opened has no heartbeat to read; the service's own reason
+    // then says why.
+    const auto current = workstationInUse();
+    const bool running = current && actions::isRunning(actions::currentHeartbeat(*current));
+    printLine(actions::serviceStatusText(status, running, agent.reason().toStdString()));
 }
 
 }  // namespace plovik::cli

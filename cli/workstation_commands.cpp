@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
-#include <QTextBoundaryFinder>
 
 #include <cerrno>
 #include <charconv>
@@ -29,8 +28,8 @@ using namespace ostrak;
 
 namespace {
 
-constexpr std::size_t noteLimit = 262144;  // bytes; one more is read, for the core's refusal
-constexpr int previewLength = 200;         // graphemes, as the app's result list shows
+// One byte more than a note may have is read, for the core's refusal.
+constexpr std::size_t noteLimit = Workspace::maximumNoteBytes;
 
 // Reads the note's body: the file, or standard input. Unreadable or not UTF-8 is refused
 // before anything is written.
@@ -78,14 +77,9 @@ KnowledgeIndex rebuildWithProgress(const Workspace& workspace) {
     return workspace.rebuildIndex();
 }
 
-// The first graphemes of the document's text on one line, as the app's result list shows them.
+// The document's preview on one line, as the app's result list shows it.
 std::string previewOf(const IndexedDocument& document) {
-    const QString text = qt(terminal::oneLine(document.text));
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    qsizetype end = 0;
-    while (count < previewLength && (end = graphemes.toNextBoundary()) != -1) ++count;
-    return (end == -1 ? text : text.left(end)).toStdString();
+    return actions::preview(terminal::oneLine(document.text));
 }
 
 void printHits(const Workspace& workspace, const std::vector<IndexedDocument>& hits) {
@@ -144,7 +138,8 @@ std::string agentStatusId(AgentStatus status) {
     return "notFound";
 }
 
-// The workstation the pointer names, when it opens.
+}  // namespace
+
 std::optional<Workspace> workstationInUse() {
     if (!Installation::hasSavedWorkspace()) return std::nullopt;
     try {
@@ -153,8 +148,6 @@ std::optional<Workspace> workstationInUse() {
         return std::nullopt;
     }
 }
-
-}  // namespace
 
 Workspace openedWorkspace() {
     if (!Installation::hasSavedWorkspace()) {
@@ -305,17 +298,7 @@ void createStation(const Arguments& arguments) {
 }
 
 void openStation(const Arguments& arguments) {
-    const AgentStatus agent = askAgent().status;
-    if (agent == AgentStatus::enabled || agent == AgentStatus::requiresApproval) {
-        throw OstrakError(actions::text::stopBeforeSwitching);
-    }
-    // Without an answer from the manager (su, cron, no runtime folder), the current workstation's
-    // heartbeat still tells whether its service runs.
-    if (const auto current = workstationInUse();
-        agent == AgentStatus::notFound && current &&
-        actions::isRunning(actions::currentHeartbeat(*current))) {
-        throw OstrakError(actions::text::stopBeforeSwitching);
-    }
+    actions::requireSwitchAllowed(false, askAgent().status, workstationInUse());
     const Path folder = absolutePath(arguments.words.at(0));
     const Workspace chosen = withStopsDeferred([&] { return actions::openExisting(folder); });
     printLine(chosen.root().native());
@@ -345,8 +328,7 @@ void addNote(const Arguments& arguments) {
         const KnowledgeIndex index = rebuildWithProgress(workspace);
         tell(actions::savedNoteNotice(index, workspace.root(), note));
     } catch (const std::exception& failure) {
-        // The note is saved: the message says so, so that nobody saves it twice.
-        throw OstrakError("原稿已保存，但索引未能重建：" + describeFailure(failure));
+        throw OstrakError(actions::savedButNotIndexed(describeFailure(failure)));
     }
 }
 

@@ -1,7 +1,7 @@
 // The real login-agent control against a private systemd user manager (started by
-// scripts/test, announced in OSTRAK_TEST_PRIVATE_SYSTEMD), and the whole road: the model of an
-// app installed in ~/.local registers the unit, the service's heartbeats make it "running", and
-// it stops it.
+// scripts/test, announced in OSTRAK_TEST_PRIVATE_SYSTEMD), and the whole road: with the unit
+// installed in ~/.local it registers and starts the service, whose heartbeats then say it
+// runs, and stops it.
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -10,7 +10,6 @@
 #include <QtTest>
 
 #include "ostrak/core.hpp"
-#include "station_model.hpp"
 #include "systemd_agent_control.hpp"
 #include "temp_dir.hpp"
 
@@ -58,10 +57,11 @@ private slots:
         m_home.reset();
     }
 
-    // The app's model as the installed program has it: it registers the unit, the service's
-    // heartbeats make it "running", and it stops it. Status comes from machine-readable answers,
-    // whatever the locale's language.
-    void theInstalledAppRunsAndStopsTheService() {
+    // Registered, started and stopped through the manager, whatever the locale's language:
+    // status comes from machine-readable answers. Once its file is gone (the program removed
+    // while the unit stayed enabled), the manager knows the unit no more: stopping it is no
+    // failure then, and the enabling link is taken away.
+    void registersStartsAndStopsTheInstalledService() {
         qputenv("LANG", "zh_CN.UTF-8");
         qputenv("LC_ALL", "zh_CN.UTF-8");
         const auto english = qScopeGuard([] {
@@ -73,20 +73,38 @@ private slots:
         ostrak::testing::TempDir data;
         const Workspace created = Workspace::create(data.path() / "station", "端到端");
         Installation::save(created);
-        PlatformServices services = PlatformServices::system();
-        services.agent = std::make_unique<SystemdAgentControl>(m_unitFile);
-        services.programPath = [this] { return m_prefix + "/bin/OstrakDesktop"; };
-        StationModel model(std::move(services));
-        // The status is asked for every 3 s and answered asynchronously.
-        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
-        model.startService();
-        QTRY_VERIFY_WITH_TIMEOUT(model.registered() || model.error(), 30000);
-        QVERIFY2(!model.error(), qPrintable(model.error().value_or("")));
-        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台运行中"), 20000);
-        auto stopping = model.stopService();
-        QTRY_VERIFY_WITH_TIMEOUT(stopping.isFinished(), 30000);
-        QVERIFY(!model.error());
-        QTRY_COMPARE_WITH_TIMEOUT(model.serviceStatus(), QStringLiteral("后台未启用"), 15000);
+        SystemdAgentControl control(m_unitFile);
+        QCOMPARE(control.currentStatus(), AgentStatus::notRegistered);
+        const auto start = [&] {
+            std::optional<std::optional<QString>> started;
+            control.registerAgent([&](std::optional<QString> failure) { started = failure; });
+            QTRY_VERIFY_WITH_TIMEOUT(started.has_value(), 60000);
+            QVERIFY2(!*started, qPrintable(started->value_or("")));
+            QCOMPARE(control.currentStatus(), AgentStatus::enabled);
+            QVERIFY(created.heartbeat().pid > 0 && created.heartbeat().isFresh(Timestamp::now()));
+            QVERIFY(control.reason().isEmpty());
+        };
+        const auto stop = [&] {
+            std::optional<bool> stopped;
+            control.unregisterAgent([&](bool succeeded) { stopped = succeeded; });
+            QTRY_VERIFY_WITH_TIMEOUT(stopped.has_value(), 30000);
+            QVERIFY(*stopped);
+        };
+        start();
+        stop();
+        QCOMPARE(control.currentStatus(), AgentStatus::notRegistered);
+        QCOMPARE(created.heartbeat().pid, 0);
+
+        start();
+        // The manager links the unit into its own configuration folder (scripts/test's).
+        const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + "/systemd/user/" +
+                             SystemdAgentControl::unitName;
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(run("systemctl", {"--user", "stop", SystemdAgentControl::unitName}), 0);
+        QVERIFY(QFile::remove(m_unitFile));
+        QCOMPARE(run("systemctl", {"--user", "daemon-reload"}), 0);
+        stop();
+        QVERIFY(!QFileInfo(link).isSymLink());
     }
 
     // A manager that stops answering never freezes the window: its status reads "not found"
@@ -113,4 +131,4 @@ private slots:
 };
 
 QTEST_MAIN(SystemdAgentTest)
-#include "systemd_agent_test.moc"
+#include "systemd_agent_control_test.moc"

@@ -26,14 +26,14 @@ QFuture<void> StationModel::restartService() {
 void StationModel::startService() {
     const SynchronousSection section(*this);
     if (!m_workspace || m_busy) return;
+    const AgentStatus agent = m_services.agent->status();
     try {
-        actions::requireInstalledProgram(utf8(m_services.programPath()));
-        m_workspace->ensureDirectories();
+        actions::prepareServiceStart(*m_workspace, utf8(m_services.programPath()), agent);
     } catch (const std::exception& failure) {
         setError(describe(failure));
         return;
     }
-    if (m_services.agent->status() == AgentStatus::enabled) return refresh();
+    if (agent == AgentStatus::enabled) return refresh();
     // The manager's answer comes later; the window goes on meanwhile. A second start while the
     // first is on its way changes nothing.
     if (m_registering) return;
@@ -52,6 +52,12 @@ void StationModel::startService() {
 
 QFuture<void> StationModel::stopService() {
     if (m_busy) return readyFuture();
+    try {
+        actions::requireManager(m_services.agent->status());
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
+        return readyFuture();
+    }
     setBusy(true);
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> finished = promise->future();

@@ -61,12 +61,10 @@ void StationModel::install() {
 
 void StationModel::openExisting() {
     const SynchronousSection section(*this);
-    if (m_busy) {
-        setError(tr(actions::text::waitForAction));
-        return;
-    }
-    if (m_registered) {
-        setError(tr(actions::text::stopBeforeSwitching));
+    try {
+        actions::requireSwitchAllowed(m_busy, m_services.agent->status(), m_workspace);
+    } catch (const std::exception& failure) {
+        setError(describe(failure));
         return;
     }
     const auto folder = m_services.dialogs->chooseFolder(tr("打开工作站"), false);
@@ -118,14 +116,16 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
     const Uuid station = workspace.configuration().id;
     return rebuildInBackground(workspace).then(
         this, [this, station, note, title, root = workspace.root()](const RebuildOutcome& outcome) {
+            // The note is saved whatever the rebuild did: the editor lets it go.
             if (!outcome.index) {
-                setError(outcome.failure);
+                setError(QString::fromStdString(
+                    actions::savedButNotIndexed(outcome.failure.toStdString())));
                 setBusy(false);
-                return false;
+                return true;
             }
             if (!stillOpen(station)) {
                 setBusy(false);
-                return false;
+                return true;
             }
             setQuery(title);
             setDocuments(outcome.index->search(utf8(title)), {}, outcome.index->skipped);

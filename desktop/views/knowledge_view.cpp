@@ -9,14 +9,13 @@
 
 #include "page_title.hpp"
 #include "skipped_entries_dialog.hpp"
+#include "station_actions.hpp"
 #include "style.hpp"
 #include "surface.hpp"
 
 namespace plovik {
 
 namespace {
-
-constexpr int previewLength = 200;
 
 QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& document) {
     auto* entry = new QWidget;
@@ -30,9 +29,8 @@ QWidget* resultEntry(StationModel& station, const ostrak::IndexedDocument& docum
     open->setStyleSheet(QStringLiteral("text-align: left; color: palette(link); padding: 0;"));
     QObject::connect(open, &QPushButton::clicked, &station,
                      [&station, document] { station.openDocument(document); });
-    const QString text = QString::fromStdString(document.text);
-    auto* preview = style::label(style::firstGraphemes(text, previewLength), style::Text::callout,
-                                 style::Tone::secondary);
+    auto* preview = style::label(QString::fromStdString(actions::preview(document.text)),
+                                 style::Text::callout, style::Tone::secondary);
     // Whole lines only: the preview is short (200 characters at most), so it wraps to its
     // full height instead of being cut in the middle of a line.
     preview->setAlignment(Qt::AlignLeft | Qt::AlignTop);

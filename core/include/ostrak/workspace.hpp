@@ -22,6 +22,9 @@ namespace ostrak {
 class Workspace {
 public:
     static constexpr std::string_view version = projectVersion;
+    // The largest note, in bytes (256 KB): a longer one is refused, and a larger file of the
+    // knowledge folder is left out of the index.
+    static constexpr std::size_t maximumNoteBytes = 262144;
 
     // Trims white space and line breaks; accepts 1 to 48 user-perceived characters with no
     // control or format character. Returns the trimmed name.

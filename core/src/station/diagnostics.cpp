@@ -13,12 +13,11 @@
 #include "ostrak/installation.hpp"
 #include "ostrak/workspace.hpp"
 #include "station/environment_facts.hpp"
+#include "station/layout.hpp"
 
 namespace ostrak {
 
 namespace {
-
-constexpr std::int64_t indexReadLimit = 104857600;
 
 bool serviceIsFresh(const Workspace& workspace) {
     try {
@@ -30,8 +29,8 @@ bool serviceIsFresh(const Workspace& workspace) {
 
 std::optional<std::int64_t> indexedDocuments(const Workspace& workspace) {
     try {
-        const Bytes stored = SafeFiles::readData(
-            workspace.root() / "system" / "indexes" / "knowledge.json", indexReadLimit);
+        const Bytes stored =
+            SafeFiles::readData(layout::indexFile(workspace.root()), layout::indexReadLimit);
         return indexjson::storedDocumentCount(stored);
     } catch (...) {
         return std::nullopt;  // no index yet, or one that cannot be read

@@ -15,13 +15,14 @@
 #include "json/json_writer.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/layout.hpp"
 
 namespace ostrak {
 
 namespace {
 constexpr std::int64_t heartbeatReadLimit = 4096;
 Path stateFile(const Workspace& workspace, const char* name) {
-    return workspace.root() / "system" / "state" / name;
+    return layout::stateFolder(workspace.root()) / name;
 }
 }  // namespace
 

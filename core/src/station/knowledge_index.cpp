@@ -24,6 +24,7 @@
 #include "json/index_json.hpp"
 #include "messages.hpp"
 #include "ostrak/workspace.hpp"
+#include "station/layout.hpp"
 #include "station/presence.hpp"
 #include "text/case_folding.hpp"
 #include "text/text.hpp"
@@ -33,11 +34,11 @@ namespace ostrak {
 namespace {
 
 constexpr std::int64_t maximumEntries = 10000;
-constexpr std::int64_t maximumFileSize = 262144;
+constexpr std::int64_t maximumFileSize = Workspace::maximumNoteBytes;
 constexpr std::int64_t maximumTotalSize = 16777216;
 constexpr std::size_t maximumDocuments = 1000;
 constexpr std::size_t maximumTitleLength = 120;
-constexpr std::int64_t indexReadLimit = 104857600;
+using layout::indexReadLimit;
 constexpr std::size_t maximumResults = 50;
 constexpr std::size_t storedBudget =
     static_cast<std::size_t>(indexReadLimit) - indexjson::storedFrame;
@@ -407,7 +408,7 @@ private:
 };
 
 Path indexFile(const Workspace& workspace) {
-    return workspace.root() / "system" / "indexes" / "knowledge.json";
+    return layout::indexFile(workspace.root());
 }
 
 // The stored index when it holds the same documents and skip count, else nothing (also when it

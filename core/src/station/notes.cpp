@@ -8,7 +8,7 @@
 namespace ostrak {
 
 namespace {
-constexpr std::size_t noteLimit = 262144;  // bytes, for the body and for the whole file
+constexpr std::size_t noteLimit = Workspace::maximumNoteBytes;  // the body and the whole file
 }
 
 Path Workspace::writeNote(std::string_view title, std::string_view body) const {

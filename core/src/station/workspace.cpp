@@ -15,6 +15,7 @@
 #include "messages.hpp"
 #include "ostrak/error.hpp"
 #include "ostrak/safe_files.hpp"
+#include "station/layout.hpp"
 #include "station/pointer.hpp"
 #include "station/presence.hpp"
 #include "text/text.hpp"
@@ -192,7 +193,7 @@ void Workspace::ensureDirectories() const {
 
 void Workspace::removeStaleTemporaries() const {
     constexpr std::chrono::minutes staleAfter{15};
-    for (const Path& folder : {m_root, m_root / "system" / "state", m_root / "system" / "indexes",
+    for (const Path& folder : {m_root, layout::stateFolder(m_root), layout::indexesFolder(m_root),
                                knowledgeURL() / "notes"}) {
         SafeFiles::removeStaleTemporaries(folder, staleAfter);
     }

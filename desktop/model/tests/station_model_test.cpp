@@ -1,5 +1,8 @@
 // StationModel with scripted dialogs, a recording opener and a scripted agent, on real
 // temporary workstations and a real keyring (when scripts/test provides one).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
@@ -221,8 +224,26 @@ private slots:
         auto model = modelWithWorkstation();
         const Path inbox = model->workspace()->knowledgeURL() / "inbox";
         const auto searching = model->search();
+        QVERIFY(model->search().isFinished());  // one at a time: the second does nothing
         QVERIFY(!waitFor(model->saveNote("周报", "正文")));
         waitFor(searching);
+        // Saved, but the index could not be rebuilt: the note is kept (the editor lets it go, so
+        // that nobody saves it twice) and the alert says both.
+        const Path locked = inbox / "locked";
+        fs::create_directories(locked);
+        ::chmod(locked.c_str(), 0);
+        if (::access(locked.c_str(), R_OK) != 0) {
+            QVERIFY(waitFor(model->saveNote("存了", "正文")));
+            QCOMPARE(
+                model->error(),
+                QStringLiteral("原稿已保存，但索引未能重建：部分知识目录无法读取，索引未更新。"));
+            QVERIFY(!model->busy());
+            model->dismissError();
+        }
+        ::chmod(locked.c_str(), 0700);
+        fs::remove(locked);
+        for (const auto& saved : fs::directory_iterator(inbox.parent_path() / "notes"))
+            fs::remove(saved.path());
         QVERIFY(!waitFor(model->saveNote("周报", " ")));
         QCOMPARE(model->error(), QStringLiteral("笔记内容不能为空，且不超过 256 KB。"));
         QVERIFY(fs::is_empty(inbox.parent_path() / "notes"));

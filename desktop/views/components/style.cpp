@@ -6,7 +6,6 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QStyle>
-#include <QTextBoundaryFinder>
 
 namespace plovik::style {
 
@@ -85,13 +84,6 @@ QLabel* label(const QString& text, Text style, Tone tone, bool selectable) {
 QString buttonText(const QString& text) {
     QString escaped = text;
     return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
-QString firstGraphemes(const QString& text, int count) {
-    QTextBoundaryFinder clusters(QTextBoundaryFinder::Grapheme, text);
-    int taken = 0;
-    while (taken < count && clusters.toNextBoundary() != -1) ++taken;
-    return taken < count || clusters.position() < 0 ? text : text.left(clusters.position());
 }
 
 QIcon icon(const char* themeName, int standardPixmap) {

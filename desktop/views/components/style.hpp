@@ -23,8 +23,6 @@ QLabel* label(const QString& text, Text style = Text::body, Tone tone = Tone::pr
 void apply(QLabel* label, Text style, Tone tone);
 // A person's text on a button: "&" shown as "&", not taken for a shortcut marker.
 QString buttonText(const QString& text);
-// The first `count` user-perceived characters (grapheme clusters) of `text`.
-QString firstGraphemes(const QString& text, int count);
 
 // A transparent square of `size` points at the screen's pixel density, so what is drawn on it
 // stays sharp on high-density screens.
