@@ -247,8 +247,6 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
     std::filesystem::create_directory(at("full"));
     writeFile(at("full") + "/x", "x");
     ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);  // no writer: opening it would wait
-    const Workspace running = Workspace::create(at("running"), "运行中");
-    running.saveHeartbeat({running.configuration().id, Timestamp::now(), 4242, 0, 0, {}});
     struct Refusal {
         std::vector<std::string> arguments;
         std::string input;
@@ -289,7 +287,6 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         {{"rename", "a\x01z"}, {}, 1, expected::name},
         {{"create", "又一个", "--at", at("other")}, {}, 1, "本机已有工作站，位于 " + root},
         {{"open", at("full")}, {}, 1, "该目录不是工作站：缺少 station.json。"},
-        {{"open", at("running")}, {}, 1, "目标工作站后台正在运行，请先停止后再切换。"},
         {{"diagnostics", root + "/station.json"}, {}, 1, "诊断文件不能保存在工作站数据目录内。"},
     };
     for (const Refusal& refusal : refusals) {
@@ -310,17 +307,6 @@ TEST_F(PlovikTest, refusalsSayWhyAndChangeNothing) {
         EXPECT_EQ(notesIn(root), 0u);
     }
     EXPECT_EQ(Installation::load().root(), root);  // still the same workstation
-
-    // With no manager to ask, a running service of the current workstation keeps it current.
-    const Workspace current = Installation::load();
-    current.saveHeartbeat({current.configuration().id, Timestamp::now(), ::getpid(), 0, 0, {}});
-    Workspace::create(m_data / "idle", "空闲");
-    const Environment noManager{"XDG_RUNTIME_DIR=" + at("no-run"),
-                                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + at("no-bus")};
-    const Outcome refused = plovik({"open", at("idle")}, {}, noManager);
-    EXPECT_EQ(refused.standardError, "请先停止当前工作站后台，再切换工作站。\n")
-        << refused.status << refused.standardOutput;
-    current.saveHeartbeat({current.configuration().id, Timestamp{1}, 0, 0, 0, {}});
 
     // A search that cannot rebuild prints nothing half on standard output, JSON or not.
     const Path knowledge = Installation::load().knowledgeURL();
