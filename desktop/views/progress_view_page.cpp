@@ -71,6 +71,10 @@ void ProgressViewPage::show(int index, const QString& detail, bool done) {
     Step& row = m_steps[static_cast<std::size_t>(index)];
     row.detail->setText(detail);
     row.done = done;
+    // Drawn only when the state changes: every new picture is a new entry in Qt's pixmap cache,
+    // and the page is refreshed every 3 seconds.
+    if (row.markShows == done) return;
+    row.markShows = done;
     const QIcon mark = done ? style::check(QApplication::palette().color(QPalette::Highlight))
                             : style::circle(false, style::color(style::Tone::secondary));
     row.mark->setPixmap(mark.pixmap(20, 20));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "page.hpp"
 
@@ -26,6 +27,7 @@ private:
         QLabel* detail = nullptr;
         QLabel* mark = nullptr;
         bool done = false;
+        std::optional<bool> markShows;  // the state the mark was last drawn for
     };
     QWidget* step(const QString& number, const QString& title, Step& row);
     void show(int index, const QString& detail, bool done);

@@ -234,8 +234,12 @@ QString RootView::statusLine() const {
 void RootView::syncStatus() {
     const bool running = m_station.running();
     m_statusText->setText(running ? tr("本机知识后台在线") : tr("本机知识后台未运行"));
-    m_statusIcon->setPixmap(
-        style::circle(running, style::color(style::Tone::secondary)).pixmap(10, 10));
+    // Drawn only when the state changes (see ProgressViewPage::show).
+    if (m_statusIconShowsRunning != running) {
+        m_statusIconShowsRunning = running;
+        m_statusIcon->setPixmap(
+            style::circle(running, style::color(style::Tone::secondary)).pixmap(10, 10));
+    }
     m_statusIcon->setAccessibleName(m_statusText->text());
 }
 

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 #include "panel.hpp"
 #include "station_model.hpp"
 
@@ -52,6 +54,7 @@ private:
     bool m_shownOnce = false;
     QLabel* m_notice = nullptr;
     QLabel* m_statusIcon = nullptr;
+    std::optional<bool> m_statusIconShowsRunning;  // the state the dot was last drawn for
     QLabel* m_statusText = nullptr;
     QPointer<QMessageBox> m_alert;
 };

@@ -69,9 +69,13 @@ ServiceView::ServiceView(StationModel& station, QWidget* parent) : Page(station,
 void ServiceView::sync() {
     showStationContent();
     const bool running = m_station.running();
-    const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
-                               : style::circle(false, style::color(style::Tone::secondary));
-    m_statusIcon->setPixmap(icon.pixmap(22, 22));
+    // Drawn only when the state changes (see ProgressViewPage::show).
+    if (m_iconShowsRunning != running) {
+        m_iconShowsRunning = running;
+        const QIcon icon = running ? style::check(QColor(0x2e, 0xa0, 0x4f))
+                                   : style::circle(false, style::color(style::Tone::secondary));
+        m_statusIcon->setPixmap(icon.pixmap(22, 22));
+    }
     // The status on its line; the reason a service that does not run gave, if any, under it,
     // where the heartbeat's issue shows otherwise.
     const QString& status = m_station.serviceStatus();

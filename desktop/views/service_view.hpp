@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include "page.hpp"
 
 class QLabel;
@@ -20,6 +22,7 @@ protected:
 
 private:
     QLabel* m_statusIcon;
+    std::optional<bool> m_iconShowsRunning;  // the state the icon was last drawn for
     QLabel* m_status;
     QLabel* m_issue;
     QPushButton* m_start;
