@@ -30,6 +30,9 @@ inline constexpr const char* waitForAction = "请等待当前操作完成后再�
 inline constexpr const char* stopBeforeSwitching = "请先停止当前工作站后台，再切换工作站。";
 inline constexpr const char* stopFailed = "后台服务停止失败，请检查系统后台项目授权。";
 inline constexpr const char* notFound = "后台组件未找到";
+inline constexpr const char* noManagerHint =
+    "未找到 systemd 用户管理器。桌面会话通常会自动启动它；通过 SSH 登录时请运行 loginctl "
+    "enable-linger 后重新登录。";
 }  // namespace text
 
 // How many user-perceived characters of a document's text a search result shows.

@@ -77,6 +77,7 @@ void StationModel::dismissError() {
 void StationModel::setWorkspace(std::optional<Workspace> workspace) {
     m_workspace = std::move(workspace);
     emit workspaceChanged();
+    askKeyStored();
 }
 void StationModel::setName(const QString& name) {
     m_name = name;
@@ -86,9 +87,11 @@ void StationModel::setLocation(const QString& location) {
     m_location = location;
     emit locationChanged();
 }
+// A failure replaces the notice of an earlier success, which no longer describes the state.
 void StationModel::setError(const QString& error) {
     m_error = error;
     emit errorChanged();
+    if (m_notice) setNotice(std::nullopt);
 }
 void StationModel::setNotice(const std::optional<QString>& notice) {
     m_notice = notice;
@@ -124,6 +127,11 @@ void StationModel::setQuery(const QString& query) {
 void StationModel::setProvider(ModelProvider provider) {
     m_provider = provider;
     emit providerChanged();
+    askKeyStored();
+}
+void StationModel::setKeyStored(std::optional<bool> stored) {
+    m_keyStored = stored;
+    emit keyStoredChanged();
 }
 void StationModel::setModelName(const QString& modelName) {
     m_modelName = modelName;

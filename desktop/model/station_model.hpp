@@ -47,6 +47,9 @@ class StationModel : public QObject {
     Q_PROPERTY(std::optional<ostrak::ModelResult> modelResult READ modelResult WRITE setModelResult
                    NOTIFY modelResultChanged)
     Q_PROPERTY(QString keyMessage READ keyMessage WRITE setKeyMessage NOTIFY keyMessageChanged)
+    // Whether the keyring holds a key for the open workstation and the chosen provider, as far as
+    // it can tell without unlocking anything; unknown while asked or with no keyring.
+    Q_PROPERTY(std::optional<bool> keyStored READ keyStored NOTIFY keyStoredChanged)
     Q_PROPERTY(bool running READ running)
 
 public:
@@ -74,6 +77,7 @@ public:
     const QString& secret() const { return m_secret; }
     const std::optional<ostrak::ModelResult>& modelResult() const { return m_modelResult; }
     const QString& keyMessage() const { return m_keyMessage; }
+    const std::optional<bool>& keyStored() const { return m_keyStored; }
     // A fresh heartbeat from a live process: judged anew on every read.
     bool running() const;
     // A running service whose program file was replaced since it started (a package upgrade):
@@ -139,6 +143,7 @@ signals:
     void secretChanged();
     void modelResultChanged();
     void keyMessageChanged();
+    void keyStoredChanged();
 
 private:
     // registered and serviceStatus from the agent's status and the last heartbeat.
@@ -148,6 +153,10 @@ private:
     void load();
     void tick();
     void setWorkspace(std::optional<ostrak::Workspace> workspace);
+    // Asks the keyring off the main thread whether the key is stored; the latest question's
+    // answer becomes keyStored.
+    void askKeyStored();
+    void setKeyStored(std::optional<bool> stored);
     void setLocation(const QString& location);
     void setError(const QString& error);
     void setNotice(const std::optional<QString>& notice);
@@ -180,6 +189,8 @@ private:
     QString m_secret;
     std::optional<ostrak::ModelResult> m_modelResult;
     QString m_keyMessage;
+    std::optional<bool> m_keyStored;
+    int m_keyQuestion = 0;
     QTimer* m_timer = nullptr;
     bool m_inSynchronousAction = false;
 };

@@ -65,6 +65,7 @@ void StationModel::saveKey() {
     setSecret({});
     setModelResult(std::nullopt);
     setKeyMessage(tr(actions::text::keySaved));
+    askKeyStored();
 }
 
 void StationModel::removeKey() {
@@ -78,6 +79,29 @@ void StationModel::removeKey() {
     setSecret({});
     setModelResult(std::nullopt);
     setKeyMessage(tr(actions::text::keyRemoved));
+    askKeyStored();
+}
+
+void StationModel::askKeyStored() {
+    const int question = ++m_keyQuestion;
+    if (m_keyStored) setKeyStored(std::nullopt);
+    if (!m_workspace) return;
+    const Uuid station = m_workspace->configuration().id;
+    const ModelProvider provider = m_provider;
+    // A watcher owned by the model: it goes with the model, so an answer that comes later is
+    // dropped (a continuation whose context object has gone aborts under Qt 6.4).
+    auto* watcher = new QFutureWatcher<std::optional<bool>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, question] {
+        if (question == m_keyQuestion) setKeyStored(watcher->result());
+        watcher->deleteLater();
+    });
+    watcher->setFuture(QtConcurrent::run([station, provider]() -> std::optional<bool> {
+        try {
+            return ModelKeychain::isStored(station, provider);
+        } catch (const std::exception&) {
+            return std::nullopt;  // no keyring to ask
+        }
+    }));
 }
 
 QFuture<void> StationModel::test() {

@@ -132,9 +132,12 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
 void KnowledgeView::save() {
     const QString title = m_title->text();
     const QString body = m_body->toPlainText();
-    m_station.saveNote(title, body).then(this, [this, body](bool saved) {
-        // Only what the user has not changed since pressing the button is cleared.
-        if (saved && m_body->toPlainText() == body) m_body->clear();
+    m_station.saveNote(title, body).then(this, [this, title, body](bool saved) {
+        // Only what the user has not changed since pressing the button is cleared, so the next
+        // note starts blank instead of silently taking the same title.
+        if (!saved) return;
+        if (m_body->toPlainText() == body) m_body->clear();
+        if (m_title->text() == title) m_title->clear();
     });
 }
 

@@ -63,6 +63,10 @@ ModelsView::ModelsView(StationModel& station, QWidget* parent) : Page(station, p
     form->addRow(tr("服务商"), m_provider);
     form->addRow(tr("模型标识"), m_model);
     form->addRow(QStringLiteral("API Key"), m_secret);
+    // Whether a key is already stored for this provider: after a restart the field is empty.
+    m_keyStored = style::label({}, style::Text::caption, style::Tone::secondary);
+    m_keyStored->setObjectName(QStringLiteral("keyStored"));
+    form->addRow(QString(), m_keyStored);
     m_keyPanel->add(form);
 
     auto* buttons = new QHBoxLayout;
@@ -118,6 +122,9 @@ void ModelsView::sync() {
     }
     m_saveKey->setEnabled(!busy && !m_station.secret().isEmpty());
     m_spinner->setVisible(busy);
+    const auto& stored = m_station.keyStored();
+    m_keyStored->setText(!stored ? QString() : *stored ? tr("已保存在本机钥匙串") : tr("未保存"));
+    m_keyStored->setVisible(stored.has_value());
     m_keyMessage->setText(m_station.keyMessage());
     m_keyMessage->setVisible(!m_station.keyMessage().isEmpty());
     const auto& result = m_station.modelResult();

@@ -32,6 +32,7 @@ private:
     QPushButton* m_test;
     QProgressBar* m_spinner;
     QLabel* m_keyMessage;
+    QLabel* m_keyStored;
     Surface* m_resultPanel;
     QLabel* m_reply;
     DetailRow* m_inputTokens;

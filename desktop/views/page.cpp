@@ -70,7 +70,8 @@ void Page::watch() {
                         &StationModel::registeredChanged, &StationModel::documentsChanged,
                         &StationModel::queryChanged, &StationModel::providerChanged,
                         &StationModel::modelNameChanged, &StationModel::secretChanged,
-                        &StationModel::modelResultChanged, &StationModel::keyMessageChanged}) {
+                        &StationModel::modelResultChanged, &StationModel::keyMessageChanged,
+                        &StationModel::keyStoredChanged}) {
         connect(&m_station, signal, this, [this] { sync(); });
     }
     sync();

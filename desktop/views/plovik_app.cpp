@@ -46,7 +46,10 @@ void PlovikApp::buildWindow() {
     m_root = new RootView(*m_station);
     m_window->setCentralWidget(m_root);
     fitToScreen(*m_window);
-    auto* quit = new QShortcut(QKeySequence::Quit, m_window.get());
+    // Spelt out rather than QKeySequence::Quit, which some platform themes (qt6ct, KDE's) map to
+    // nothing; for the whole application, so an open dialog does not swallow it.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), m_window.get());
+    quit->setContext(Qt::ApplicationShortcut);
     QObject::connect(quit, &QShortcut::activated, m_window.get(), &QWidget::close);
 }
 

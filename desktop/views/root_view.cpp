@@ -11,7 +11,9 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 
 #include "about_view.hpp"
 #include "accessible_roles.hpp"
@@ -39,7 +41,8 @@ RootView::RootView(StationModel& station, QWidget* parent) : QWidget(parent), m_
     layout->addWidget(sidebar());
     layout->addWidget(detail(), 1);
     // F1 shows the about page, which lists the keyboard shortcuts.
-    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::ApplicationShortcut);
     connect(help, &QShortcut::activated, this, [this] { select(Panel::about); });
 
     connect(&m_station, &StationModel::heartbeatChanged, this, &RootView::syncStatus);
@@ -117,8 +120,24 @@ QWidget* RootView::sidebar() {
     return bar;
 }
 
+// The notice of the last action's outcome sits above the page, outside its scrolling, so it is
+// seen wherever the page is scrolled to; the page scrolls below it.
 QWidget* RootView::detail() {
-    auto* scroll = new QScrollArea;
+    auto* detail = new QWidget;
+    auto* layout = new QVBoxLayout(detail);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_notice = style::label({}, style::Text::callout, style::Tone::secondary, true);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    m_notice->setContentsMargins(margin, 12, margin, 12);
+    m_notice->setAutoFillBackground(true);
+    QPalette band = m_notice->palette();
+    band.setColor(QPalette::Window, band.color(QPalette::Window).darker(104));
+    m_notice->setPalette(band);
+    accessibleRoles::markAsNotification(m_notice);
+    layout->addWidget(m_notice);
+    m_scroll = new QScrollArea;
+    auto* scroll = m_scroll;
     scroll->setFrameShape(QFrame::NoFrame);
     // Not a Tab stop of its own: it scrolls to whichever control Tab reaches.
     scroll->setFocusPolicy(Qt::NoFocus);
@@ -136,10 +155,6 @@ QWidget* RootView::detail() {
     m_pageHolder = new QVBoxLayout;
     m_pageHolder->setContentsMargins(0, 0, 0, 0);
     stack->addLayout(m_pageHolder);
-    m_notice = style::label({}, style::Text::callout, style::Tone::secondary, true);
-    m_notice->setObjectName(QStringLiteral("notice"));
-    accessibleRoles::markAsNotification(m_notice);
-    stack->addWidget(m_notice);
     stack->addStretch(1);
     row->addWidget(column, 1);
     row->addStretch(0);
@@ -149,7 +164,8 @@ QWidget* RootView::detail() {
     connect(qApp, &QApplication::focusChanged, scroll, [scroll](QWidget*, QWidget* now) {
         if (now && scroll->widget()->isAncestorOf(now)) scroll->ensureWidgetVisible(now);
     });
-    return scroll;
+    layout->addWidget(scroll, 1);
+    return detail;
 }
 
 void RootView::select(Panel panel) {
@@ -199,10 +215,16 @@ void RootView::showPage() {
     }
     m_pageHolder->addWidget(m_page);
     m_page->show();
-    // A screen reader meets widgets in the order of their parent's children: the notice goes
-    // after the page, as it is drawn.
-    m_notice->raise();
     if (!keepFocus) focusFirstField(m_page);
+    // A page opens at its top, title in view, unless its first field lies below the fold (a
+    // small screen): then the field stays in view.
+    QTimer::singleShot(0, m_scroll, [scroll = m_scroll] {
+        const QWidget* focus = QApplication::focusWidget();
+        const bool fits = !focus || !scroll->widget()->isAncestorOf(focus) ||
+                          focus->mapTo(scroll->widget(), QPoint(0, focus->height())).y() <=
+                              scroll->viewport()->height();
+        if (fits) scroll->verticalScrollBar()->setValue(0);
+    });
 }
 
 void RootView::showEvent(QShowEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QScrollArea>
 #include <QWidget>
 
 #include <optional>
@@ -53,6 +54,7 @@ private:
     bool m_pageIsWelcome = false;
     bool m_shownOnce = false;
     QLabel* m_notice = nullptr;
+    QScrollArea* m_scroll = nullptr;
     QLabel* m_statusIcon = nullptr;
     std::optional<bool> m_statusIconShowsRunning;  // the state the dot was last drawn for
     QLabel* m_statusText = nullptr;

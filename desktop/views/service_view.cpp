@@ -6,6 +6,7 @@
 
 #include "detail_row.hpp"
 #include "page_title.hpp"
+#include "station_actions.hpp"
 #include "style.hpp"
 #include "surface.hpp"
 
@@ -83,9 +84,11 @@ void ServiceView::sync() {
     m_statusIcon->setAccessibleName(status.left(lineEnd));
     m_status->setText(status.left(lineEnd));
     const auto& heartbeat = m_station.heartbeat();
+    // Without a user manager, what to do about it.
     const QString issue = heartbeat && heartbeat->issue ? QString::fromStdString(*heartbeat->issue)
-                          : lineEnd < 0                 ? QString()
-                                                        : status.mid(lineEnd + 1);
+                          : status == tr(actions::text::notFound) ? tr(actions::text::noManagerHint)
+                          : lineEnd < 0                           ? QString()
+                                                                  : status.mid(lineEnd + 1);
     m_issue->setVisible(!issue.isEmpty());
     m_issue->setText(issue);
     const bool busy = m_station.busy();

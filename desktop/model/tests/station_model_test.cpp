@@ -308,6 +308,7 @@ private slots:
         model->saveKey();
         QVERIFY(model->secret().isEmpty() && !model->modelResult());
         QCOMPARE(model->keyMessage(), QStringLiteral("已保存在本机钥匙串，尚未验证连接。"));
+        QTRY_COMPARE(model->keyStored(), std::optional(true));  // told without unlocking
         auto first = model->test();
         auto second = model->test();
         QVERIFY(model->busy());
@@ -318,6 +319,7 @@ private slots:
         QCOMPARE(model->modelResult()->reply, std::string("sk-test-0123456789"));
         model->removeKey();
         QCOMPARE(model->keyMessage(), QStringLiteral("密钥已从钥匙串移除。"));
+        QTRY_COMPARE(model->keyStored(), std::optional(false));
         const auto other = Workspace::create(dir("other"), "别处");
         dialogs().folders.push_back(text(other.root()));
         model->dismissError();

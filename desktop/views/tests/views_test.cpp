@@ -329,8 +329,16 @@ private slots:
         QVERIFY(app->station().busy() && !save->isEnabled());
         QTRY_VERIFY(!app->station().busy());
         QTRY_COMPARE(body->toPlainText(), QString());
+        // Saved: both fields are cleared, so the next note never takes the same title silently.
+        QCOMPARE(named(page, "标题")->text(), QString());
+        // The outcome is in view however far the page is scrolled: above it, not below it.
+        const auto* notice = app->root().findChild<QLabel*>(QStringLiteral("notice"));
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY(notice->mapTo(&app->window(), QPoint(0, notice->height())).y() <=
+                page->mapTo(&app->window(), QPoint(0, 0)).y());
         QCOMPARE(app->station().notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
         QVERIFY(withText(page, "我的第一篇笔记"));
+        named(page, "标题")->setText(QStringLiteral("第二篇"));
         body->setPlainText("第二篇");
         save->click();
         body->setPlainText("第二篇，改过");
@@ -381,6 +389,12 @@ private slots:
                  QStringLiteral("不是 UTF-8 文本，可能是 GBK 编码"));
         QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("符号链接"));
         screenshot(*app, "knowledge-skipped");
+        // Ctrl+Q quits, whatever the platform theme maps its standard Quit key to.
+        list->window()->close();
+        app->window().activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &app->window());
+        QTest::keyClick(&app->window(), Qt::Key_Q, Qt::ControlModifier);
+        QTRY_VERIFY(!app->window().isVisible());
     }
 
     void theModelsPageFollowsTheUsersEdits() {
