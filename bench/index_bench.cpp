@@ -257,6 +257,8 @@ struct SearchTimes {
     double plovik;       // `plovik search`, a process
     double coreProcess;  // a plain program linking the core, a process
     double core;         // the core in this process
+    double version;      // `plovik --version`, a process
+    double status;       // `plovik status`, a process
 };
 
 // `plovik search` for a missing word, process start included, in a home of its own whose
@@ -282,7 +284,14 @@ SearchTimes commandLineSearch(const char* self, const fs::path& scratch,
         millisecondsOf([&] { failures += std::system(plain.c_str()) != 0; });
     if (failures > 0) std::fprintf(stderr, "a search process failed %d times\n", failures);
     const double library = millisecondsOf([&] { workspace.rebuildIndex().search(missingWord); });
-    return {process, plainProcess, library};
+    const std::string version = environment + OSTRAK_PLOVIK " --version >/dev/null";
+    const std::string status = environment + OSTRAK_PLOVIK " status >/dev/null 2>&1";
+    const double versionProcess =
+        millisecondsOf([&] { failures += std::system(version.c_str()) != 0; });
+    const double statusProcess =
+        millisecondsOf([&] { failures += std::system(status.c_str()) != 0; });
+    if (failures > 0) std::fprintf(stderr, "a plovik process failed %d times\n", failures);
+    return {process, plainProcess, library, versionProcess, statusProcess};
 }
 
 void printTable(const std::vector<Row>& tuned, const std::vector<Row>& untuned) {
@@ -376,6 +385,12 @@ int main(int argc, char** argv) {
         "| `plovik search`, a process | %.1f |\n"
         "(a process: its start and the shell's included)\n",
         searches.core, searches.coreProcess, searches.plovik);
+    std::printf(
+        "\n| the command line, a process | ms | target |\n|---|---:|---:|\n"
+        "| `plovik --version` | %.1f | |\n"
+        "| `plovik status` (its index's counts read from the file's layout) | %.1f | <= %.1f (2x "
+        "--version) |\n",
+        searches.version, searches.status, 2 * searches.version);
     std::printf("\n| peak RSS of one pass (separate process) | MB | target |\n|---|---:|---:|\n");
     for (const auto& [name, kilobytes] :
          {std::pair{"unchanged rebuild of the knowledge base, tuned", peak},

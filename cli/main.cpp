@@ -1,6 +1,7 @@
 // plovik: every action of the management app from a terminal or a script.
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -21,6 +22,7 @@ struct Command {
     std::string_view summary;
     Grammar grammar;
     void (*run)(const Arguments&);
+    std::string_view details = {};  // more for `plovik CMD --help`
 };
 
 const std::vector<Command>& commands() {
@@ -41,7 +43,9 @@ const std::vector<Command>& commands() {
          "note add --title 标题 [文件]",
          "保存一篇笔记（正文来自文件或标准输入）",
          {{"--title"}, {}, 0, 1},
-         addNote},
+         addNote,
+         "标题与工作站名字的规则相同：1–48 个字，不含换行或控制字符；\n"
+         "文件为 - 或省略时从标准输入读取正文，正文须为 UTF-8，不超过 256 KB。"},
         {"search",
          "search 查询 [--json] [--limit 数量]",
          "查找笔记：每行一条（标题、路径、摘要）；默认前 50 项，--limit 0 为全部",
@@ -85,9 +89,27 @@ void printHelp() {
     for (const Command& command : commands()) {
         std::cout << "  plovik " << command.usage << "\n      " << command.summary << '\n';
     }
-    std::cout << "\n  plovik --help | --version\n\n"
+    std::cout << "\n  plovik 命令 --help | plovik help 命令\n      该命令的用法\n"
+                 "  plovik --help | --version | -V\n\n"
                  "成功时退出状态为 0，拒绝或失败为 1（原因在标准错误输出），用法错误为 2。\n"
                  "详见 man plovik。\n";
+}
+
+void printCommandHelp(const Command& command) {
+    std::cout << "用法：plovik " << command.usage << "\n\n" << command.summary << '\n';
+    if (!command.details.empty()) std::cout << command.details << '\n';
+}
+
+// Whether the words after a command's name ask for its help: "--help" or "-h" where it is not
+// the value of an option ("--title --help" is a title) and not after "--".
+bool asksForHelp(const std::vector<std::string>& rest, const Grammar& grammar) {
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == "--") return false;
+        const bool isValue = i > 0 && std::find(grammar.valued.begin(), grammar.valued.end(),
+                                                rest[i - 1]) != grammar.valued.end();
+        if ((rest[i] == "--help" || rest[i] == "-h") && !isValue) return true;
+    }
+    return false;
 }
 
 // The command the words name: two words first ("note add"), then one ("status").
@@ -139,26 +161,45 @@ int main(int argc, char** argv) {
     int qtArgumentCount = 1;
     QCoreApplication application(qtArgumentCount, argv);
     if (words.empty()) return usageError("缺少命令。", {});
+    std::size_t used = 0;
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-        printHelp();
+        // "plovik help CMD" is "plovik CMD --help".
+        const std::vector<std::string> named(words.begin() + 1, words.end());
+        if (named.empty())
+            printHelp();
+        else if (const Command* command = commandNamed(named, used);
+                 command && used == named.size())
+            printCommandHelp(*command);
+        else if (named.size() == 1 && usageOf(named[0]).starts_with("用法：plovik " + named[0]))
+            std::cout << usageOf(named[0]);
+        else
+            return usageError("未知的命令：" + named[0], named[0]);
         return finished();
     }
-    if (words[0] == "--version") {
+    if (words[0] == "--version" || words[0] == "-V" || words[0] == "version") {
         std::cout << "plovik " << ostrak::projectVersion << '\n';
         return finished();
     }
-    std::size_t used = 0;
     const Command* command = commandNamed(words, used);
     if (!command) {
         const bool group =
             words[0] == "note" || words[0] == "index" || words[0] == "key" || words[0] == "service";
+        // "plovik key --help": the usage of the group's commands.
+        if (group && words.size() == 2 && (words[1] == "--help" || words[1] == "-h")) {
+            std::cout << usageOf(words[0]);
+            return finished();
+        }
         if (group && words.size() == 1) return usageError("缺少子命令。", words[0]);
         return usageError((group ? "未知的子命令：" + words[1] : "未知的命令：" + words[0]),
                           words[0]);
     }
+    const std::vector<std::string> rest(words.begin() + static_cast<std::ptrdiff_t>(used),
+                                        words.end());
+    if (asksForHelp(rest, command->grammar)) {
+        printCommandHelp(*command);
+        return finished();
+    }
     try {
-        const std::vector<std::string> rest(words.begin() + static_cast<std::ptrdiff_t>(used),
-                                            words.end());
         command->run(parse(rest, command->grammar));
     } catch (const UsageError& failure) {
         std::cerr << "plovik：" << failure.what() << "\n用法：plovik " << command->usage << '\n';

@@ -44,6 +44,11 @@ void enableService(const Arguments&) {
     const Workspace workspace = openedWorkspace();
     SystemdAgentControl agent(SystemdAgentControl::installedUnitFile());
     const AgentStatus status = agent.currentStatus();
+    // Without a user manager, what to do about it, as the app's service page says.
+    if (status == AgentStatus::notFound) {
+        throw OstrakError(std::string(actions::text::notFound) + "\n" +
+                          actions::text::noManagerHint);
+    }
     actions::prepareServiceStart(workspace, QCoreApplication::applicationFilePath().toStdString(),
                                  status);
     if (status != AgentStatus::enabled) {

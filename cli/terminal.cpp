@@ -87,8 +87,10 @@ std::optional<int> columns() {
 
 bool colours() {
     const char* term = std::getenv("TERM");
-    return isTerminal(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr && term != nullptr &&
-           std::string_view(term) != "dumb";
+    // NO_COLOR counts only when it is set to something (no-color.org): NO_COLOR= is as unset.
+    const char* noColor = std::getenv("NO_COLOR");
+    return isTerminal(STDOUT_FILENO) && (noColor == nullptr || *noColor == '\0') &&
+           term != nullptr && std::string_view(term) != "dumb";
 }
 
 std::string fitted(std::string_view text, int width) {
@@ -108,19 +110,33 @@ std::string fitted(std::string_view text, int width) {
 
 namespace {
 
-// The length of a control at `at`: a C0 control or DEL (one byte), a C1 control (U+0080–U+009F)
-// or a bidirectional control (U+202A–U+202E, U+2066–U+2069), which can reorder what a terminal
-// shows; 0 for anything else.
+// Characters a terminal must not be handed as they are: C0 controls and DEL, C1 controls, the
+// bidirectional controls and marks (which reorder or hide what the terminal shows), and the
+// invisible characters that make two texts look the same (zero-width space, byte-order mark)
+// or break a line where none is seen (the Unicode line and paragraph separators). The zero-width
+// joiners stay: emoji sequences and several scripts need them.
+bool isControl(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200B || c == 0x200E ||
+           c == 0x200F || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+           c == 0xFEFF;
+}
+
+// The length of such a character at `at`; 0 for anything else (bytes that are not UTF-8
+// included: they pass as they are, and the terminal shows its own replacement).
 std::size_t controlAt(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t i) {
+    const auto byte = [&](std::size_t i) -> char32_t {
         return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u;
     };
-    if (byte(at) < 0x20 || byte(at) == 0x7F) return 1;
-    if (byte(at) == 0xC2 && byte(at + 1) >= 0x80 && byte(at + 1) <= 0x9F) return 2;
-    if (byte(at) == 0xE2 && byte(at + 1) == 0x80 && byte(at + 2) >= 0xAA && byte(at + 2) <= 0xAE)
-        return 3;
-    if (byte(at) == 0xE2 && byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9)
-        return 3;
+    const auto continuation = [&](std::size_t i) { return (byte(i) & 0xC0) == 0x80; };
+    const char32_t lead = byte(at);
+    if (lead < 0x80) return isControl(lead) ? 1 : 0;
+    if ((lead & 0xE0) == 0xC0 && continuation(at + 1))
+        return isControl(((lead & 0x1F) << 6) | (byte(at + 1) & 0x3F)) ? 2 : 0;
+    if ((lead & 0xF0) == 0xE0 && continuation(at + 1) && continuation(at + 2)) {
+        const char32_t c =
+            ((lead & 0x0F) << 12) | ((byte(at + 1) & 0x3F) << 6) | (byte(at + 2) & 0x3F);
+        return isControl(c) ? 3 : 0;
+    }
     return 0;
 }
 

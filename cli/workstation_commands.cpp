@@ -87,7 +87,11 @@ void printHits(const Workspace& workspace, const std::vector<IndexedDocument>& h
     const bool bold = terminal::colours();
     for (const IndexedDocument& hit : hits) {
         const std::string title = terminal::oneLine(hit.title);
-        const std::string path = terminal::printable(workspace.documentURL(hit).native());
+        // On a terminal the path from the knowledge folder ("notes/….md"), which leaves room for
+        // the preview; scripts get the whole path.
+        const Path file = workspace.documentURL(hit);
+        const std::string path = terminal::printable(
+            width ? file.lexically_relative(workspace.knowledgeURL()).native() : file.native());
         // Tabs for scripts; on a terminal, where a tab's width varies, two spaces.
         const std::string gap = width ? "  " : "\t";
         std::string line = title + gap + path + gap + previewOf(hit);
@@ -191,14 +195,10 @@ void showStatus(const Arguments& arguments) {
     const auto heartbeat = workspace ? actions::currentHeartbeat(*workspace) : std::nullopt;
     const bool running = actions::isRunning(heartbeat);
     const auto [agent, reason] = askAgent();
-    std::optional<KnowledgeIndex> index;
-    if (workspace) {
-        try {
-            index = workspace->loadIndex();
-        } catch (const std::exception&) {
-            // Not built yet, or unreadable: no count to show.
-        }
-    }
+    // The counts as the stored index tells them, without decoding its documents.
+    const auto stored = workspace ? workspace->storedIndexCounts() : std::nullopt;
+    const bool indexed = stored.has_value();
+    const IndexCounts index = stored.value_or(IndexCounts{});
     const double age = heartbeat ? Timestamp::now().seconds - heartbeat->timestamp.seconds : 0;
     const Lingering lingering = Lingering::ofThisAccount();
 
@@ -235,10 +235,10 @@ void showStatus(const Arguments& arguments) {
                 {"pid", heartbeat->pid},
                 {"issue", heartbeat->issue ? QJsonValue(qt(*heartbeat->issue)) : QJsonValue()}};
         }
-        if (index) {
+        if (indexed) {
             status["index"] =
-                QJsonObject{{"indexedDocuments", static_cast<qint64>(index->documents.size())},
-                            {"skipped", static_cast<qint64>(index->skipped)}};
+                QJsonObject{{"indexedDocuments", static_cast<qint64>(index.documents)},
+                            {"skipped", static_cast<qint64>(index.skipped)}};
         }
         printJson(status);
         return;
@@ -263,9 +263,9 @@ void showStatus(const Arguments& arguments) {
     } else if (workspace) {
         printLine("心跳：无");
     }
-    if (index) {
-        printLine("已索引：" + std::to_string(index->documents.size()) + " 篇；未纳入：" +
-                  std::to_string(index->skipped) + " 项");
+    if (indexed) {
+        printLine("已索引：" + std::to_string(index.documents) + " 篇；未纳入：" +
+                  std::to_string(index.skipped) + " 项");
     }
     if (workspace) {
         std::string keys = "密钥：";

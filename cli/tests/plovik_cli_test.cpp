@@ -159,9 +159,13 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
          0,
          root + "/users/",
          "原稿已保存，并已在本地索引查回。"},
-        {{"note", "add", "--title", "第二篇"}, "<b>&amp; 正文\x1b[31m</b>", 0, ".md\n", "查回"},
+        {{"note", "add", "--title", "第二篇"},
+         "<b>&amp; 正文\x1b[31m</b>\u200F\u2028尾",  // ESC, RIGHT-TO-LEFT MARK, LINE SEPARATOR
+         0,
+         ".md\n",
+         "查回"},
         {{"search", "linux"}, {}, 0, "第一篇\t" + root + "/users/", {}},
-        {{"search", "正文"}, {}, 0, "<b>&amp; 正文 [31m</b>", {}},
+        {{"search", "正文"}, {}, 0, "<b>&amp; 正文 [31m</b> 尾", {}},
         {{"search", "无此词"}, {}, 0, {}, {}},
         {{"key", "set", "deepseek"},
          "sk-test-123\n",
@@ -188,6 +192,37 @@ TEST_F(PlovikTest, commandsDoWhatTheAppDoes) {
     }
     EXPECT_EQ(notesIn(root), 2u);
     EXPECT_EQ(modeOf(at("diagnostics.json")), 0600);
+
+    // Every command's help, as git and gh give it: on standard output, status 0.
+    for (const std::string command :
+         {"status", "create", "open", "rename", "note add", "search", "index skipped", "key set",
+          "key remove", "key status", "test", "service enable", "service disable", "service status",
+          "diagnostics"}) {
+        std::vector<std::string> words;
+        for (std::size_t at = 0, space; at <= command.size(); at = space + 1) {
+            space = std::min(command.find(' ', at), command.size());
+            words.push_back(command.substr(at, space - at));
+        }
+        auto asked = words;
+        asked.push_back("--help");
+        words.insert(words.begin(), "help");
+        for (const auto& arguments : {asked, words}) {
+            const Outcome help = plovik(arguments);
+            EXPECT_EQ(help.status, 0) << command;
+            EXPECT_TRUE(help.standardOutput.starts_with("用法：plovik " + command)) << command;
+            EXPECT_EQ(help.standardError, "") << command;
+        }
+    }
+    EXPECT_NE(plovik({"note", "add", "--help"}).standardOutput.find("工作站名字的规则"),
+              std::string::npos);
+    EXPECT_EQ(plovik({"-V"}).standardOutput, plovik({"--version"}).standardOutput);
+    // On an 80-column terminal a result names its file from the knowledge folder, and the line
+    // fits the width; in a pipe the whole path stays.
+    const Outcome onTerminal = run(
+        "/usr/bin/script", {"-qec", "stty cols 80 && '" + program + "' search linux", "/dev/null"});
+    EXPECT_NE(onTerminal.standardOutput.find("  notes/"), std::string::npos)
+        << onTerminal.standardOutput;
+    EXPECT_EQ(onTerminal.standardOutput.find(root), std::string::npos);
 
     // The documented JSON, parsed as a script would.
     const auto status = nlohmann::json::parse(plovik({"status", "--json"}).standardOutput);
@@ -376,7 +411,13 @@ TEST_F(PlovikTest, serviceCommandsAnswerWithoutAManager) {
             const auto started = std::chrono::steady_clock::now();
             const Outcome outcome = plovik({"service", command}, {}, environment);
             EXPECT_EQ(outcome.status, 1) << command << environment[0];
-            EXPECT_EQ(outcome.standardError, "后台组件未找到\n") << command << environment[0];
+            const std::string hint =
+                std::string_view(command) == "enable"
+                    ? "未找到 systemd 用户管理器。桌面会话通常会自动启动它；通过 "
+                      "SSH 登录时请运行 loginctl enable-linger 后重新登录。\n"
+                    : "";
+            EXPECT_EQ(outcome.standardError, "后台组件未找到\n" + hint)
+                << command << environment[0];
             EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         }
     }

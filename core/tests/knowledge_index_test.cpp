@@ -121,6 +121,21 @@ TEST_F(KnowledgeIndexTest, StoresAwkwardTextFaithfullyAndOnlyWhenItChanged) {
     EXPECT_EQ(compact.documents, single.documents);
 }
 
+// The counts a status line shows are read from the stored index's layout, never fooled by a note
+// that spells out that layout in its text; another layout is loaded instead; none is none.
+TEST_F(KnowledgeIndexTest, CountsTheStoredIndexWithoutDecodingIt) {
+    EXPECT_EQ(workspace.storedIndexCounts(), std::nullopt);
+    put("a.md", "x\n      \"relativePath\" : \"y\n    {\n");
+    put("b.md", "b");
+    fs::create_symlink(knowledge / "b.md", knowledge / "c.md");
+    workspace.rebuildIndex();
+    EXPECT_EQ(workspace.storedIndexCounts(), (IndexCounts{2, 1}));
+    writeFile(indexFile, "{\"documents\":[{\"relativePath\":\"" + relative("b.md") +
+                             "\",\"title\":\"b\",\"text\":\"b\"}],\"skipped\":3,"
+                             "\"updatedAt\":1}");
+    EXPECT_EQ(workspace.storedIndexCounts(), (IndexCounts{1, 3}));
+}
+
 TEST_F(KnowledgeIndexTest, IndexesMarkdownAndTextWithTitlesFromTheFirstLine) {
     const std::tuple<std::string, std::string, std::string> notes[] = {
         {"Plan.MD", "", "Plan"},
@@ -149,7 +164,9 @@ TEST_F(KnowledgeIndexTest, IndexesMarkdownAndTextWithTitlesFromTheFirstLine) {
 TEST_F(KnowledgeIndexTest, CountsWhatItCannotIndexAndSaysWhy) {
     put("exact.md", std::string(262144, 'x'));
     put("over.md", std::string(262145, 'x'));
-    put("latin1.md", "M\xfcller und Stra\xdf" "e");  // Latin-1 is not taken for GBK
+    put("latin1.md",
+        "M\xfcller und Stra\xdf"
+        "e");  // Latin-1 is not taken for GBK
     put("gbk.txt", "\xd6\xd0\xce\xc4 GBK");
     put("bad\xff.md", "fine inside");
     put("back\\xFF\xff.md", "a backslash of its own and a byte that is not UTF-8");

@@ -24,6 +24,13 @@ struct SearchMatches {
     std::size_t total = 0;
 };
 
+// How many documents the stored index holds, and how many items it left out.
+struct IndexCounts {
+    std::int64_t documents = 0;
+    std::int64_t skipped = 0;
+    bool operator==(const IndexCounts&) const = default;
+};
+
 // An entry of the knowledge folder that a walk counted as not indexed, and why.
 struct SkippedEntry {
     std::string relativePath;  // from the knowledge folder; bytes that are not UTF-8 as "\xNN"

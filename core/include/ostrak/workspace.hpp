@@ -57,6 +57,9 @@ public:
     // index already holds the same documents and skip count (then that one is returned).
     KnowledgeIndex rebuildIndex() const;
     KnowledgeIndex loadIndex() const;
+    // The stored index's counts, read from its layout without decoding its documents when this
+    // program wrote it (else by loading it); none when there is none or it cannot be read.
+    std::optional<IndexCounts> storedIndexCounts() const;
     // What a rebuild now would count as skipped, one entry per counted item (as many as its skip
     // count), by path; walks exactly as the rebuild does and writes nothing.
     std::vector<SkippedEntry> skippedEntries() const;

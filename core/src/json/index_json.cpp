@@ -599,6 +599,23 @@ bool endShowsDifference(const SafeFiles::GuardedReader& reader, std::int64_t ski
 
 }  // namespace
 
+std::optional<std::pair<std::int64_t, std::int64_t>> indexjson::ownLayoutCounts(
+    std::string_view stored) {
+    if (!stored.starts_with(ownHead)) return std::nullopt;
+    const auto skipped = trailingSkipCount(
+        stored.substr(stored.size() - std::min<std::size_t>(stored.size(), 2 * longestTime)));
+    if (!skipped) return std::nullopt;
+    // A line break stands inside no JSON string, so each one followed by the key's indentation
+    // opens a document.
+    constexpr std::string_view opening = "\n      \"relativePath\" : \"";
+    std::int64_t documents = 0;
+    for (std::size_t at = stored.find(opening); at != std::string_view::npos;
+         at = stored.find(opening, at + opening.size())) {
+        ++documents;
+    }
+    return std::pair{documents, *skipped};
+}
+
 std::optional<std::int64_t> indexjson::storedSkipCount(const Path& file, std::int64_t maximum) {
     return endingSkipCount(SafeFiles::GuardedReader(file, maximum));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "ostrak/knowledge_index.hpp"
@@ -28,6 +29,10 @@ Comparison compareStored(const Path& file, std::int64_t maximum,
 // The skip count at the end of a stored index laid out as this program writes, read from its
 // last bytes alone; nothing for another layout. Throws the guarded read's errors.
 std::optional<std::int64_t> storedSkipCount(const Path& file, std::int64_t maximum);
+
+// The document and skip counts of a stored index laid out as this program writes it, found by
+// its line breaks and its last bytes without decoding a document; nothing for another layout.
+std::optional<std::pair<std::int64_t, std::int64_t>> ownLayoutCounts(std::string_view stored);
 
 // Whether a stored index in any layout: decodes `stored` (into buffers reused from document
 // to document) and compares. Throws when it is not a well-formed index.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <queue>
 #include <system_error>
+#include <type_traits>
 #include <unordered_set>
 
 #include "files/folder_listing.hpp"
@@ -528,6 +529,25 @@ std::vector<SkippedEntry> Workspace::skippedEntries() const {
     std::stable_sort(skipped.begin(), skipped.end(),
                      [](const auto& a, const auto& b) { return a.relativePath < b.relativePath; });
     return skipped;
+}
+
+std::optional<IndexCounts> Workspace::storedIndexCounts() const {
+    try {
+        const auto counts = decodeStored(indexFile(*this), [](const auto& stored) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(stored)>, files::MappedFile>) {
+                return indexjson::ownLayoutCounts(stored.bytes());
+            } else {
+                return indexjson::ownLayoutCounts(std::string_view(stored));
+            }
+        });
+        if (counts) return IndexCounts{counts->first, counts->second};
+        const KnowledgeIndex index = loadIndex();
+        return IndexCounts{static_cast<std::int64_t>(index.documents.size()), index.skipped};
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 KnowledgeIndex Workspace::loadIndex() const {
