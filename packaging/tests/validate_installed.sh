@@ -24,4 +24,22 @@ appstreamcli validate --no-net --pedantic "${overrides[@]}" \
 mkdir -m 700 "$work/run"
 XDG_RUNTIME_DIR="$work/run" MANPATH="$prefix/share/man:" systemd-analyze --user verify \
     "$prefix/share/systemd/user/cn.trenzo.workstation.agent.service"
-echo "desktop entry, metainfo and user unit are valid"
+
+# The installed bash completion completes paths as bash does: a name with a space whole, a
+# folder after --at and after --at=.
+mkdir -p "$work/cwd/my dir" "$work/cwd/other"
+touch "$work/cwd/my report.md"
+completions=$(cd "$work/cwd" && bash -c '
+    source "$1"
+    complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMPREPLY=()
+                       _plovik; printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd"|"; }
+    complete_words plovik note add --title t my
+    complete_words plovik create n --at my
+    complete_words plovik create n --at = o
+    complete_words plovik search q --l' _ "$prefix/share/bash-completion/completions/plovik")
+expected=$'my dir|my report.md\nmy dir\nother\n--limit'
+if [ "$completions" != "$expected" ]; then
+    echo "bash completion gave:"$'\n'"$completions" >&2
+    exit 1
+fi
+echo "desktop entry, metainfo, user unit and bash completion are valid"
