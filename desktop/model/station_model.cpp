@@ -97,9 +97,28 @@ void StationModel::setNotice(const std::optional<QString>& notice) {
     m_notice = notice;
     emit noticeChanged();
 }
-void StationModel::setBusy(bool busy) {
+void StationModel::setBusy(bool busy, Activity activity) {
     m_busy = busy;
+    m_activity = busy ? activity : Activity::none;
     emit busyChanged();
+}
+
+QString StationModel::activityText(Activity activity) {
+    switch (activity) {
+        case Activity::indexing:
+            return tr("正在建立索引…");
+        case Activity::listing:
+            return tr("正在查看未纳入索引的条目…");
+        case Activity::keyring:
+            return tr("正在访问钥匙串…");
+        case Activity::testing:
+            return tr("正在测试连接…");
+        case Activity::stopping:
+            return tr("正在停止后台…");
+        case Activity::none:
+            break;
+    }
+    return {};
 }
 void StationModel::setHeartbeat(const std::optional<ServiceHeartbeat>& heartbeat) {
     m_heartbeat = heartbeat;

@@ -54,6 +54,10 @@ class StationModel : public QObject {
 
 public:
     static constexpr int refreshIntervalMs = 3000;
+    // What a busy model is doing, for the indicator the window shows.
+    enum class Activity { none, indexing, listing, keyring, testing, stopping };
+    // The indicator's words for it ("正在建立索引…"); empty for none.
+    static QString activityText(Activity activity);
 
     explicit StationModel(QObject* parent = nullptr);
     explicit StationModel(PlatformServices services, QObject* parent = nullptr);
@@ -65,6 +69,7 @@ public:
     const std::optional<QString>& error() const { return m_error; }
     const std::optional<QString>& notice() const { return m_notice; }
     bool busy() const { return m_busy; }
+    Activity activity() const { return m_activity; }
     const std::optional<ostrak::ServiceHeartbeat>& heartbeat() const { return m_heartbeat; }
     const QString& serviceStatus() const { return m_serviceStatus; }
     bool registered() const { return m_registered; }
@@ -160,7 +165,7 @@ private:
     void setLocation(const QString& location);
     void setError(const QString& error);
     void setNotice(const std::optional<QString>& notice);
-    void setBusy(bool busy);
+    void setBusy(bool busy, Activity activity = Activity::none);
     std::optional<QString> busyKeyringCall(const std::function<void()>& call);
     void setHeartbeat(const std::optional<ostrak::ServiceHeartbeat>& heartbeat);
     void setServiceStatus(const QString& status);
@@ -177,6 +182,7 @@ private:
     std::optional<QString> m_notice;
     bool m_registering = false;  // a registration on its way to the manager
     bool m_busy = false;
+    Activity m_activity = Activity::none;
     std::optional<ostrak::ServiceHeartbeat> m_heartbeat;
     QString m_serviceStatus;
     bool m_registered = false;

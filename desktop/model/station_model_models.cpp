@@ -46,7 +46,7 @@ std::optional<QString> keyringCall(const std::function<void()>& call) {
 // busy keeps its flag.
 std::optional<QString> StationModel::busyKeyringCall(const std::function<void()>& call) {
     const bool wasBusy = m_busy;
-    if (!wasBusy) setBusy(true);
+    if (!wasBusy) setBusy(true, Activity::keyring);
     auto failure = keyringCall(call);
     if (!wasBusy) setBusy(false);
     return failure;
@@ -106,7 +106,7 @@ void StationModel::askKeyStored() {
 
 QFuture<void> StationModel::test() {
     if (!m_workspace || m_busy) return readyFuture();
-    setBusy(true);
+    setBusy(true, Activity::testing);
     setModelResult(std::nullopt);
     const ModelProvider provider = m_provider;
     const std::string model = utf8(m_modelName);

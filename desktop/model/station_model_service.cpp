@@ -58,7 +58,7 @@ QFuture<void> StationModel::stopService() {
         setError(describe(failure));
         return readyFuture();
     }
-    setBusy(true);
+    setBusy(true, Activity::stopping);
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> finished = promise->future();
     promise->start();

@@ -103,7 +103,7 @@ void StationModel::rename() {
 QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) {
     if (!m_workspace || m_busy) return readyFuture(false);
     const SynchronousSection section(*this);
-    setBusy(true);
+    setBusy(true, Activity::indexing);
     const Workspace workspace = *m_workspace;
     Path note;
     try {
@@ -137,7 +137,7 @@ QFuture<bool> StationModel::saveNote(const QString& title, const QString& body) 
 
 QFuture<void> StationModel::search() {
     if (!m_workspace || m_busy) return readyFuture();
-    setBusy(true);
+    setBusy(true, Activity::indexing);
     const Uuid station = m_workspace->configuration().id;
     return rebuildInBackground(*m_workspace)
         .then(this, [this, station](const RebuildOutcome& outcome) {
@@ -166,7 +166,7 @@ QFuture<void> StationModel::search() {
 
 QFuture<StationModel::SkippedListing> StationModel::listSkipped() {
     if (!m_workspace || m_busy) return readyFuture(SkippedListing{});
-    setBusy(true);
+    setBusy(true, Activity::listing);
     const Workspace workspace = *m_workspace;
     const Uuid station = workspace.configuration().id;
     return QtConcurrent::run([workspace]() -> std::pair<SkippedListing, QString> {

@@ -172,7 +172,10 @@ void KnowledgeView::sync() {
     m_search->setEnabled(!busy && !m_station.query().isEmpty());
     m_showSkipped->setVisible(m_station.skippedCount() > 0);
     m_showSkipped->setEnabled(!busy);
-    m_activity->setVisible(busy);
+    // Its own work only: a connection test elsewhere is not a search.
+    const auto activity = m_station.activity();
+    m_activity->setVisible(activity == StationModel::Activity::indexing ||
+                           activity == StationModel::Activity::listing);
 }
 
 }  // namespace plovik

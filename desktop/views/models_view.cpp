@@ -121,7 +121,8 @@ void ModelsView::sync() {
         control->setEnabled(!busy);
     }
     m_saveKey->setEnabled(!busy && !m_station.secret().isEmpty());
-    m_spinner->setVisible(busy);
+    m_spinner->setVisible(m_station.activity() == StationModel::Activity::keyring ||
+                          m_station.activity() == StationModel::Activity::testing);
     const auto& stored = m_station.keyStored();
     m_keyStored->setText(!stored ? QString() : *stored ? tr("已保存在本机钥匙串") : tr("未保存"));
     m_keyStored->setVisible(stored.has_value());

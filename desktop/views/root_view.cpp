@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -47,6 +48,11 @@ RootView::RootView(StationModel& station, QWidget* parent) : QWidget(parent), m_
 
     connect(&m_station, &StationModel::heartbeatChanged, this, &RootView::syncStatus);
     connect(&m_station, &StationModel::noticeChanged, this, &RootView::syncNotice);
+    connect(&m_station, &StationModel::busyChanged, this, [this] {
+        const QString text = StationModel::activityText(m_station.activity());
+        m_busyText->setText(text);
+        m_busyBand->setVisible(!text.isEmpty());
+    });
     connect(&m_station, &StationModel::errorChanged, this, &RootView::syncAlert);
     connect(&m_station, &StationModel::workspaceChanged, this, [this] {
         // The overview panel shows the welcome page until a workstation is open.
@@ -136,6 +142,20 @@ QWidget* RootView::detail() {
     m_notice->setPalette(band);
     accessibleRoles::markAsNotification(m_notice);
     layout->addWidget(m_notice);
+    // What is running, named, on whichever page is shown.
+    m_busyBand = new QWidget;
+    auto* busyRow = new QHBoxLayout(m_busyBand);
+    busyRow->setContentsMargins(margin, 8, margin, 8);
+    auto* bar = new QProgressBar;
+    bar->setRange(0, 0);
+    bar->setMaximumSize(80, 8);
+    bar->setTextVisible(false);
+    m_busyText = style::label({}, style::Text::callout, style::Tone::secondary);
+    m_busyText->setObjectName(QStringLiteral("activity"));
+    busyRow->addWidget(bar);
+    busyRow->addWidget(m_busyText, 1);
+    m_busyBand->hide();
+    layout->addWidget(m_busyBand);
     m_scroll = new QScrollArea;
     auto* scroll = m_scroll;
     scroll->setFrameShape(QFrame::NoFrame);

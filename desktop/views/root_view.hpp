@@ -55,6 +55,8 @@ private:
     bool m_shownOnce = false;
     QLabel* m_notice = nullptr;
     QScrollArea* m_scroll = nullptr;
+    QWidget* m_busyBand = nullptr;
+    QLabel* m_busyText = nullptr;
     QLabel* m_statusIcon = nullptr;
     std::optional<bool> m_statusIconShowsRunning;  // the state the dot was last drawn for
     QLabel* m_statusText = nullptr;

@@ -327,6 +327,9 @@ private slots:
         body->setPlainText("第一篇原稿 searchable body");
         QTest::keySequence(&app->window(), QKeySequence::Save);
         QVERIFY(app->station().busy() && !save->isEnabled());
+        // What runs is named above the page, whichever page is shown.
+        QCOMPARE(app->root().findChild<QLabel*>(QStringLiteral("activity"))->text(),
+                 QStringLiteral("正在建立索引…"));
         QTRY_VERIFY(!app->station().busy());
         QTRY_COMPARE(body->toPlainText(), QString());
         // Saved: both fields are cleared, so the next note never takes the same title silently.
