@@ -163,5 +163,13 @@ int main(int argc, char** argv) {
         window.activateWindow();
     });
     app.window().show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A connection test still waiting for the provider (up to 35 s) has nothing left to tell
+    // anyone once the window is closed: the process ends now instead of waiting for it. Any other
+    // work in flight (an index being written) is waited for as usual.
+    if (app.station().activity() == plovik::StationModel::Activity::testing) {
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    return status;
 }
