@@ -115,12 +115,19 @@ protected:
     static void SetUpTestSuite() {
         home = new TempHome;
         const std::string prefix = home->path() / ".local";
-        ASSERT_EQ(run("/usr/bin/env", {"cmake", "--install", OSTRAK_BUILD_DIR, "--prefix", prefix})
-                      .status,
-                  0);
-        program = prefix + "/bin/plovik";
+        const Outcome installed =
+            run("/usr/bin/env", {"cmake", "--install", OSTRAK_BUILD_DIR, "--prefix", prefix});
+        if (installed.status == 0)
+            program = prefix + "/bin/plovik";
+        else
+            installFailure = installed.standardError;
     }
     static void TearDownTestSuite() { delete home; }
+    // A failed install fails every test: Google Test would report a failure in SetUpTestSuite
+    // as tests skipped, and CTest would count them as passed.
+    void SetUp() override {
+        if (program.empty()) FAIL() << "plovik could not be installed: " << installFailure;
+    }
 
     Outcome plovik(const std::vector<std::string>& arguments, const std::string& input = {},
                    const Environment& changes = {}) {
@@ -129,6 +136,7 @@ protected:
 
     static inline TempHome* home = nullptr;
     static inline std::string program;
+    static inline std::string installFailure;
     // A path in the test's own folder.
     std::string at(const std::string& name) const { return (m_data / name).native(); }
 

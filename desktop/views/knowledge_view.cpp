@@ -52,7 +52,9 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     m_title->setPlaceholderText(tr("标题"));
     m_title->setAccessibleName(tr("标题"));
     m_body = new QPlainTextEdit;
-    m_body->setFixedHeight(100);
+    // About ten lines, and more when the window is tall: a note is the page's main text.
+    m_body->setMinimumHeight(200);
+    m_body->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_body->setAccessibleName(tr("笔记内容"));
     m_body->setTabChangesFocus(true);  // Tab leaves the body: a note needs no tab character
     connect(m_body, &QPlainTextEdit::textChanged, this, [this] { sync(); });
@@ -71,8 +73,13 @@ KnowledgeView::KnowledgeView(StationModel& station, QWidget* parent) : Page(stat
     saveRow->addWidget(m_save);
     saveRow->addStretch();
     saveRow->addWidget(reveal);
+    // Near the limit, how much of it the body takes; quiet until then.
+    m_size = style::label({}, style::Text::caption, style::Tone::secondary);
+    m_size->setObjectName(QStringLiteral("bodySize"));
+    m_size->hide();
     saving->add(m_title);
     saving->add(m_body);
+    saving->add(m_size);
     saving->add(saveRow);
     content->addWidget(saving);
 
@@ -167,7 +174,14 @@ void KnowledgeView::sync() {
     const bool busy = m_station.busy();
     m_title->setEnabled(!busy);
     m_body->setEnabled(!busy);
-    m_save->setEnabled(!busy && !m_body->toPlainText().trimmed().isEmpty());
+    const QString body = m_body->toPlainText();
+    const auto bytes = static_cast<std::size_t>(body.toUtf8().size());
+    const bool tooLong = bytes > ostrak::Workspace::maximumNoteBytes;
+    m_save->setEnabled(!busy && !tooLong && !body.trimmed().isEmpty());
+    m_save->setToolTip(tooLong ? tr("正文超过 256 KB，无法保存；请缩短后再保存。")
+                               : tr("保存并查回（Ctrl+S）"));
+    m_size->setVisible(bytes > ostrak::Workspace::maximumNoteBytes * 4 / 5);
+    m_size->setText(tr("正文 %1 KB，上限 256 KB").arg((bytes + 1023) / 1024));
     showText(m_query, m_station.query());
     m_search->setEnabled(!busy && !m_station.query().isEmpty());
     m_showSkipped->setVisible(m_station.skippedCount() > 0);

@@ -6,6 +6,7 @@
 
 class QLineEdit;
 class QPlainTextEdit;
+class QLabel;
 class QProgressBar;
 class QPushButton;
 
@@ -28,6 +29,7 @@ private:
     QLineEdit* m_title = nullptr;
     QPlainTextEdit* m_body = nullptr;
     QPushButton* m_save = nullptr;
+    QLabel* m_size = nullptr;
     QLineEdit* m_query = nullptr;
     QPushButton* m_search = nullptr;
     QProgressBar* m_activity = nullptr;

@@ -324,6 +324,11 @@ private slots:
         QTest::keyClicks(body, "   ");
         QTest::keyClick(body, Qt::Key_Return);
         QVERIFY(!save->isEnabled());
+        // Too long a body is told as it is typed, not only at saving.
+        body->setPlainText(QString(300 * 1024, QLatin1Char('a')));
+        QVERIFY(!save->isEnabled() && save->toolTip().contains(QStringLiteral("超过 256 KB")));
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("bodySize"))->text(),
+                 QStringLiteral("正文 300 KB，上限 256 KB"));
         body->setPlainText("第一篇原稿 searchable body");
         QTest::keySequence(&app->window(), QKeySequence::Save);
         QVERIFY(app->station().busy() && !save->isEnabled());
