@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -342,8 +343,9 @@ private slots:
         // The outcome is in view however far the page is scrolled: above it, not below it.
         const auto* notice = app->root().findChild<QLabel*>(QStringLiteral("notice"));
         QTRY_VERIFY(notice->isVisible());
+        const auto* scroll = app->root().findChild<QScrollArea*>();
         QVERIFY(notice->mapTo(&app->window(), QPoint(0, notice->height())).y() <=
-                page->mapTo(&app->window(), QPoint(0, 0)).y());
+                scroll->mapTo(&app->window(), QPoint(0, 0)).y());
         QCOMPARE(app->station().notice(), QStringLiteral("原稿已保存，并已在本地索引查回。"));
         QVERIFY(withText(page, "我的第一篇笔记"));
         named(page, "标题")->setText(QStringLiteral("第二篇"));
