@@ -161,6 +161,8 @@ private:
     // Asks the keyring off the main thread whether the key is stored; the latest question's
     // answer becomes keyStored.
     void askKeyStored();
+    void changeKey(const std::function<void(const ostrak::Uuid&, ostrak::ModelProvider)>& change,
+                   const char* done);
     void setKeyStored(std::optional<bool> stored);
     void setLocation(const QString& location);
     void setError(const QString& error);

@@ -52,34 +52,35 @@ std::optional<QString> StationModel::busyKeyringCall(const std::function<void()>
     return failure;
 }
 
-void StationModel::saveKey() {
-    if (!m_workspace) return;
-    const std::string key = utf8(m_secret);
-    const Uuid station = m_workspace->configuration().id;
-    const ModelProvider provider = m_provider;
-    const auto failure = busyKeyringCall([&] { ModelKeychain::save(key, station, provider); });
-    if (failure) {
-        setError(*failure);  // the typed key stays for correction
-        return;
-    }
-    setSecret({});
-    setModelResult(std::nullopt);
-    setKeyMessage(tr(actions::text::keySaved));
-    askKeyStored();
-}
-
-void StationModel::removeKey() {
+// Changes the keyring's item of the open workstation and the chosen provider. On success the
+// typed key and the last test's result go and the outcome is told; on failure the typed key
+// stays for correction.
+void StationModel::changeKey(const std::function<void(const Uuid&, ModelProvider)>& change,
+                             const char* done) {
     if (!m_workspace) return;
     const Uuid station = m_workspace->configuration().id;
     const ModelProvider provider = m_provider;
-    if (const auto failure = busyKeyringCall([&] { ModelKeychain::remove(station, provider); })) {
+    if (const auto failure = busyKeyringCall([&] { change(station, provider); })) {
         setError(*failure);
         return;
     }
     setSecret({});
     setModelResult(std::nullopt);
-    setKeyMessage(tr(actions::text::keyRemoved));
+    setKeyMessage(tr(done));
     askKeyStored();
+}
+
+void StationModel::saveKey() {
+    const std::string key = utf8(m_secret);
+    changeKey([&key](const Uuid& station,
+                     ModelProvider provider) { ModelKeychain::save(key, station, provider); },
+              actions::text::keySaved);
+}
+
+void StationModel::removeKey() {
+    changeKey([](const Uuid& station,
+                 ModelProvider provider) { ModelKeychain::remove(station, provider); },
+              actions::text::keyRemoved);
 }
 
 void StationModel::askKeyStored() {
